@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package Quillora needs to build, run, test and benchmark.
+# Does nothing (and needs no network) when they are all present already.
+set -euo pipefail
+
+PKGS=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libqt6network6 libgl-dev
+  libsane-dev libsane1 sane-utils
+  libtiff-dev libtiff-tools
+  libgif-dev
+  libgtest-dev googletest
+  xvfb xauth
+  poppler-utils
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${PKGS[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

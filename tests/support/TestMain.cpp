@@ -1,0 +1,16 @@
+#include <QApplication>
+#include <QByteArray>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    // Widget tests never need a display; a run from a terminal with one should not pop windows.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quillora"));
+    QApplication::setApplicationName(QStringLiteral("Quillora"));
+    return RUN_ALL_TESTS();
+}
