@@ -2,6 +2,9 @@
 
 #include "app/Error.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
@@ -51,7 +54,32 @@ SettingsStore::SettingsStore()
 {
     // A store that could not be read (unreadable or not in the format) stays untouched:
     // writing it would replace the user's values with the few that were understood.
-    m_readable = m_settings->status() == QSettings::NoError;
+    // QSettings parses lazily and keeps a parsed file for the whole process, reporting a
+    // failed parse only to the reader that ran it: parse everything now, and keep the
+    // verdict until the file changes.
+    struct Verdict
+    {
+        QString path;
+        qint64 size = -1;
+        QDateTime modified;
+    };
+    static Verdict unreadable;
+
+    // The user's own store only: no system-wide or organisation-wide defaults behind it.
+    m_settings->setFallbacksEnabled(false);
+    m_settings->allKeys();
+    const QFileInfo file(m_settings->fileName());
+    bool readable = m_settings->status() != QSettings::FormatError;
+    if (file.exists()) {
+        QFile probe(file.filePath());
+        readable = readable && probe.open(QIODevice::ReadOnly);
+    }
+    if (!readable)
+        unreadable = {file.filePath(), file.size(), file.lastModified()};
+    else if (unreadable.path == file.filePath() && unreadable.size == file.size()
+             && unreadable.modified == file.lastModified())
+        readable = false;
+    m_readable = readable;
 }
 
 SettingsStore::~SettingsStore() = default;
@@ -105,36 +133,32 @@ int SettingsStore::readInteger(const QString& name) const
 
 bool SettingsStore::readBool(const QString& name) const { return readInteger(name) != 0; }
 
-void SettingsStore::commit(const QString& name)
+void SettingsStore::write(const QString& name, const QVariant& value)
 {
+    if (!m_readable)
+        failWrite(name);
+    const QVariant previous = m_settings->value(name);
+    if (value.isValid())
+        m_settings->setValue(name, value);
+    else
+        m_settings->remove(name);
     // Written through at once, so a refused write is reported by the writer that made it.
     m_settings->sync();
-    if (m_settings->status() != QSettings::NoError)
-        failWrite(name);
+    if (m_settings->status() == QSettings::NoError)
+        return;
+    // QSettings keeps a refused change and would show it to later readers as if it were
+    // stored; put back what the file holds.
+    if (previous.isValid())
+        m_settings->setValue(name, previous);
+    else
+        m_settings->remove(name);
+    failWrite(name);
 }
 
-void SettingsStore::writeString(const QString& name, const QString& value)
-{
-    if (!m_readable)
-        failWrite(name);
-    m_settings->setValue(name, value);
-    commit(name);
-}
+void SettingsStore::writeString(const QString& name, const QString& value) { write(name, value); }
 
-void SettingsStore::writeInteger(const QString& name, int value)
-{
-    if (!m_readable)
-        failWrite(name);
-    m_settings->setValue(name, value);
-    commit(name);
-}
+void SettingsStore::writeInteger(const QString& name, int value) { write(name, value); }
 
-void SettingsStore::writeBool(const QString& name, bool value) { writeInteger(name, value ? 1 : 0); }
+void SettingsStore::writeBool(const QString& name, bool value) { write(name, value ? 1 : 0); }
 
-void SettingsStore::deleteValue(const QString& name)
-{
-    if (!m_readable)
-        failWrite(name);
-    m_settings->remove(name);
-    commit(name);
-}
+void SettingsStore::deleteValue(const QString& name) { write(name, QVariant()); }

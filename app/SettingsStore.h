@@ -40,7 +40,8 @@ private:
     [[noreturn]] static void failRead(const QString& name);
     [[noreturn]] static void failWrite(const QString& name);
     QVariant storedValue(const QString& name) const;
-    void commit(const QString& name);
+    // Sets (or, given an invalid value, removes) one value and stores it at once.
+    void write(const QString& name, const QVariant& value);
 
     std::unique_ptr<QSettings> m_settings;
     bool m_readable = false;
