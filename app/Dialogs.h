@@ -41,6 +41,8 @@ public:
         QString title;          // preview window title
         QString printTitle;     // print options dialog title
         QString statusTitle;    // progress window title while generating/printing
+        QString generatingText; // status while the page is generated; %p is the page number
+        QString printingText;   // status while the page is printed; %p is the page number
         QString documentName;   // the print job's name
         PageRenderer render;
     };
