@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// Files are finished under a temporary name in their target folder and then moved into
+// place, so a failure half-way never leaves a truncated file under the real name.
+
+// Creates an empty file with a fresh hidden name in the folder of `target` (mode 0666 less the
+// umask, like any new file). Returns its path, or an empty string and *error.
+QString createTemporaryBeside(const QString& target, QString* error);
+
+enum class MoveResult { Moved, TargetExists, Failed };
+
+// Moves `from` onto `to` unless `to` exists (atomically, see renameNoReplace). `from` stays
+// where it was unless Moved.
+MoveResult moveWithoutReplacing(const QString& from, const QString& to, QString* error);
+
+// Moves `from` onto `to`, replacing whatever is there.
+bool moveReplacing(const QString& from, const QString& to, QString* error);
+
+// Removes a temporary file that will not be used; errors are of no interest then.
+void discardTemporary(const QString& path);
+
+// "<what> <path>: <reason of errno>"
+QString systemErrorText(const QString& what, const QString& path, int errnum);

@@ -1,0 +1,358 @@
+#include "ImageFiles.h"
+
+#include "FilePlacement.h"
+#include "PageEncoders.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+
+namespace {
+
+enum class Format { Unknown, Bmp, Gif, Jpeg, Png, Pdf, Tiff };
+
+Format formatOf(const QString& path)
+{
+    const QString ext = QFileInfo(path).suffix().toLower();
+    if (ext == QLatin1String("bmp"))
+        return Format::Bmp;
+    if (ext == QLatin1String("gif"))
+        return Format::Gif;
+    if (ext == QLatin1String("jpg") || ext == QLatin1String("jpeg"))
+        return Format::Jpeg;
+    if (ext == QLatin1String("png"))
+        return Format::Png;
+    if (ext == QLatin1String("pdf"))
+        return Format::Pdf;
+    if (ext == QLatin1String("tif") || ext == QLatin1String("tiff"))
+        return Format::Tiff;
+    return Format::Unknown;
+}
+
+QString unsupportedFormat(const QString& path)
+{
+    const QString ext = QFileInfo(path).suffix();
+    return ext.isEmpty() ? QStringLiteral("No image format given by the name %1").arg(path)
+                         : QStringLiteral("Unsupported image format \"%1\"").arg(ext);
+}
+
+// A file written through Qt: checks every write and the final flush and close, where a full
+// disk shows up at the latest.
+template<typename Encode>
+bool writeThroughQFile(const QString& path, QString* error, Encode encode)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (error)
+            *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (!encode(file))
+        return false;
+    if (!file.flush() || (file.close(), file.error() != QFileDevice::NoError)) {
+        if (error)
+            *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool encodeFile(const QImage& image, Format format, const QString& path,
+                const ImageWriteOptions& options, QString* error)
+{
+    switch (format) {
+    case Format::Bmp:
+        return writeThroughQFile(path, error, [&](QFile& f) { return encodeBmp(image, f, error); });
+    case Format::Gif:
+        return encodeGif(image, path, error);
+    case Format::Jpeg:
+        return writeThroughQFile(path, error, [&](QFile& f) {
+            return encodeWithQt(image, f, "jpeg", std::clamp(options.jpegQuality, 1, 100), error);
+        });
+    case Format::Png:
+        return writeThroughQFile(path, error, [&](QFile& f) {
+            return encodeWithQt(image, f, "png", -1, error);
+        });
+    case Format::Pdf:
+        return writeThroughQFile(path, error, [&](QFile& f) {
+            PdfDocument pdf(f);
+            return pdf.start(error) && pdf.addPage(image, std::clamp(options.jpegQuality, 1, 100), error)
+                   && pdf.finish(error);
+        });
+    case Format::Tiff: {
+        TiffFile tiff;
+        return tiff.open(path, error)
+               && tiff.writePage(image, options.tiffCompression, options.jpegQuality, false, error)
+               && tiff.close(error);
+    }
+    case Format::Unknown:
+        break;
+    }
+    return false;
+}
+
+// Checks made before any encoding, so that a page never costs time only to be refused.
+bool checkWritable(const QImage& image, Format format, const QString& path,
+                   const ImageWriteOptions& options, QString* error)
+{
+    if (format == Format::Unknown) {
+        if (error)
+            *error = unsupportedFormat(path);
+        return false;
+    }
+    if (image.isNull()) {
+        if (error)
+            *error = QStringLiteral("No image to write to %1").arg(path);
+        return false;
+    }
+    if (format == Format::Tiff && !isSupportedTiffCompression(options.tiffCompression)) {
+        if (error)
+            *error = QStringLiteral("Unsupported TIFF compression %1").arg(options.tiffCompression);
+        return false;
+    }
+    return true;
+}
+
+QString alreadyExists(const QString& path)
+{
+    return QStringLiteral("Cannot create %1: the file already exists").arg(path);
+}
+
+} // namespace
+
+bool writeImageFile(const QImage& image, const QString& path, const ImageWriteOptions& options,
+                    QString* error)
+{
+    return writeImageFileNoClobber(image, path, options, {}, nullptr, error);
+}
+
+bool writeImageFileNoClobber(const QImage& image, const QString& path,
+                             const ImageWriteOptions& options,
+                             const std::function<QString()>& nextCandidate, QString* writtenPath,
+                             QString* error)
+{
+    const Format format = formatOf(path);
+    if (!checkWritable(image, format, path, options, error))
+        return false;
+    if (!nextCandidate && QFileInfo::exists(path)) {
+        if (error)
+            *error = alreadyExists(path);
+        return false;
+    }
+    const QString temporary = createTemporaryBeside(path, error);
+    if (temporary.isEmpty())
+        return false;
+    if (!encodeFile(image, format, temporary, options, error)) {
+        discardTemporary(temporary);
+        return false;
+    }
+    QString target = path;
+    // A name taken meanwhile moves on to the next candidate; a scan never overwrites a file.
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+        switch (moveWithoutReplacing(temporary, target, error)) {
+        case MoveResult::Moved:
+            if (writtenPath)
+                *writtenPath = target;
+            return true;
+        case MoveResult::Failed:
+            discardTemporary(temporary);
+            return false;
+        case MoveResult::TargetExists:
+            break;
+        }
+        const QString next = nextCandidate ? nextCandidate() : QString();
+        if (next.isEmpty()) {
+            if (error)
+                *error = alreadyExists(target);
+            discardTemporary(temporary);
+            return false;
+        }
+        target = next;
+    }
+    if (error)
+        *error = alreadyExists(target);
+    discardTemporary(temporary);
+    return false;
+}
+
+QImage loadImageFile(const QString& path, QString* error)
+{
+    QImageReader reader(path);
+    QImage image = reader.read();
+    if (image.isNull() && error)
+        *error = QStringLiteral("Cannot read %1: %2").arg(path, reader.errorString());
+    return image;
+}
+
+// ------------------------------------------------------------------------- multipage files
+
+MultipageWriter::~MultipageWriter() = default;
+
+namespace {
+
+// The temporary file of a document under way; removed unless the document was moved into place.
+class PartialFile
+{
+public:
+    explicit PartialFile(QString path) : m_path(std::move(path)) {}
+    ~PartialFile() { discardTemporary(m_path); }
+    const QString& path() const { return m_path; }
+    bool moveTo(const QString& target, QString* error)
+    {
+        if (!moveReplacing(m_path, target, error))
+            return false;
+        m_path.clear();
+        return true;
+    }
+
+private:
+    QString m_path;
+};
+
+bool refuse(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+// What both document kinds share: the partial file, the order of calls, and that a failed
+// page ends the document (a document with a hole in it is not written).
+class DocumentWriter : public MultipageWriter
+{
+public:
+    DocumentWriter(QString target, QString temporary)
+        : m_target(std::move(target)), m_partial(std::move(temporary))
+    {
+    }
+
+    bool appendPage(const QImage& page, QString* error) final
+    {
+        if (m_failed || m_finished)
+            return refuse(error, QStringLiteral("The file %1 is no longer being written").arg(m_target));
+        if (page.isNull())
+            return refuse(error, QStringLiteral("No image to add to %1").arg(m_target));
+        m_failed = !encodePage(page, error);
+        m_pages += m_failed ? 0 : 1;
+        return !m_failed;
+    }
+
+    bool finish(QString* error) final
+    {
+        if (m_failed || m_finished)
+            return refuse(error, QStringLiteral("The file %1 is no longer being written").arg(m_target));
+        if (m_pages == 0)
+            return refuse(error, QStringLiteral("No pages to write to %1").arg(m_target));
+        m_failed = true;
+        if (!complete(error) || !m_partial.moveTo(m_target, error))
+            return false;
+        m_failed = false;
+        m_finished = true;
+        return true;
+    }
+
+protected:
+    virtual bool encodePage(const QImage& page, QString* error) = 0;
+    virtual bool complete(QString* error) = 0;   // the file is whole and closed
+
+    const QString& target() const { return m_target; }
+    const QString& partialPath() const { return m_partial.path(); }
+
+private:
+    QString m_target;
+    PartialFile m_partial;   // a base member: removed after the subclass has closed its file
+    int m_pages = 0;
+    bool m_failed = false;
+    bool m_finished = false;
+};
+
+class PdfMultipageWriter final : public DocumentWriter
+{
+public:
+    PdfMultipageWriter(QString target, QString temporary, const ImageWriteOptions& options)
+        : DocumentWriter(std::move(target), std::move(temporary)), m_file(partialPath()),
+          m_pdf(m_file), m_quality(std::clamp(options.jpegQuality, 1, 100))
+    {
+    }
+
+    bool start(QString* error)
+    {
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return refuse(error, QStringLiteral("Cannot write %1: %2").arg(target(), m_file.errorString()));
+        return m_pdf.start(error);
+    }
+
+private:
+    bool encodePage(const QImage& page, QString* error) override
+    {
+        return m_pdf.addPage(page, m_quality, error);
+    }
+
+    bool complete(QString* error) override
+    {
+        if (!m_pdf.finish(error))
+            return false;
+        if (!m_file.flush() || (m_file.close(), m_file.error() != QFileDevice::NoError))
+            return refuse(error, QStringLiteral("Cannot write %1: %2").arg(target(), m_file.errorString()));
+        return true;
+    }
+
+    QFile m_file;
+    PdfDocument m_pdf;
+    int m_quality;
+};
+
+class TiffMultipageWriter final : public DocumentWriter
+{
+public:
+    TiffMultipageWriter(QString target, QString temporary, const ImageWriteOptions& options)
+        : DocumentWriter(std::move(target), std::move(temporary)), m_options(options)
+    {
+    }
+
+    bool start(QString* error) { return m_tiff.open(partialPath(), error); }
+
+private:
+    bool encodePage(const QImage& page, QString* error) override
+    {
+        return m_tiff.writePage(page, m_options.tiffCompression, m_options.jpegQuality, true, error);
+    }
+
+    bool complete(QString* error) override { return m_tiff.close(error); }
+
+    TiffFile m_tiff;
+    ImageWriteOptions m_options;
+};
+
+} // namespace
+
+std::unique_ptr<MultipageWriter> MultipageWriter::begin(const QString& path,
+                                                        const ImageWriteOptions& options,
+                                                        QString* error)
+{
+    const Format format = formatOf(path);
+    if (format != Format::Pdf && format != Format::Tiff) {
+        refuse(error, format == Format::Unknown
+                          ? unsupportedFormat(path)
+                          : QStringLiteral("A multipage file must be PDF or TIFF, not \"%1\"")
+                                .arg(QFileInfo(path).suffix()));
+        return nullptr;
+    }
+    if (format == Format::Tiff && !isSupportedTiffCompression(options.tiffCompression)) {
+        refuse(error, QStringLiteral("Unsupported TIFF compression %1").arg(options.tiffCompression));
+        return nullptr;
+    }
+    const QString temporary = createTemporaryBeside(path, error);
+    if (temporary.isEmpty())
+        return nullptr;
+    if (format == Format::Pdf) {
+        auto writer = std::make_unique<PdfMultipageWriter>(path, temporary, options);
+        if (!writer->start(error))
+            return nullptr;
+        return writer;
+    }
+    auto writer = std::make_unique<TiffMultipageWriter>(path, temporary, options);
+    if (!writer->start(error))
+        return nullptr;
+    return writer;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+struct ImageWriteOptions
+{
+    int jpegQuality = 75;     // 1..100, JPEG files, JPEG-in-TIFF and the pages of a PDF
+    int tiffCompression = 1;  // TIFF Compression tag value: 1, 2, 3, 4, 5 or 7
+};
+
+// Writes one page; the encoder is chosen by the extension, letter case ignored: bmp gif jpg
+// jpeg png pdf tif tiff. The resolution comes from image.dotsPerMeterX/Y and is recorded
+// wherever the format has room for it (a PDF page gets the page's paper size).
+// The file is written under a temporary name in the target folder and moved into place only
+// when complete, never replacing an existing file. On failure: false, *error says why, and
+// nothing is left on disk.
+bool writeImageFile(const QImage& image, const QString& path, const ImageWriteOptions& options,
+                    QString* error);
+
+// Same, for scan jobs: when `path` is taken by the time the finished file is moved into place,
+// nextCandidate() supplies the next name to try (an empty name gives up). The name finally
+// used is returned in *writtenPath.
+bool writeImageFileNoClobber(const QImage& image, const QString& path,
+                             const ImageWriteOptions& options,
+                             const std::function<QString()>& nextCandidate, QString* writtenPath,
+                             QString* error);
+
+// A Windows bitmap or anything else Qt reads; a null image and *error on failure.
+QImage loadImageFile(const QString& path, QString* error);
+
+// One PDF (a page per image, each at its own size) or one multipage TIFF (the compression in
+// force), chosen by the extension of `path`. Pages are encoded as they are appended, so memory
+// holds one page, not the document. The file grows under a temporary name beside `path` and is
+// moved onto `path` by finish(); replacing an existing file is allowed there because the save
+// dialog has asked the user already.
+class MultipageWriter
+{
+public:
+    static std::unique_ptr<MultipageWriter> begin(const QString& path,
+                                                  const ImageWriteOptions& options, QString* error);
+
+    // Destroying a writer that did not finish removes its partial file.
+    virtual ~MultipageWriter();
+
+    virtual bool appendPage(const QImage& page, QString* error) = 0;
+    // Completes the file and moves it into place. A writer without pages fails.
+    virtual bool finish(QString* error) = 0;
+
+    MultipageWriter(const MultipageWriter&) = delete;
+    MultipageWriter& operator=(const MultipageWriter&) = delete;
+
+protected:
+    MultipageWriter() = default;
+};

@@ -1,0 +1,455 @@
+#include "PageEncoders.h"
+
+#include "PageRows.h"
+
+#include <QFile>
+#include <QImageWriter>
+#include <QIODevice>
+
+#include <gif_lib.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+QString deviceError(const QIODevice& out)
+{
+    const QString reason = out.errorString();
+    return reason.isEmpty() ? QStringLiteral("Write error") : QStringLiteral("Write error: ") + reason;
+}
+
+void putLe16(uchar* p, quint16 v)
+{
+    p[0] = uchar(v);
+    p[1] = uchar(v >> 8);
+}
+void putLe32(uchar* p, quint32 v)
+{
+    putLe16(p, quint16(v));
+    putLe16(p + 2, quint16(v >> 16));
+}
+
+// Gray and bilevel pages keep their kind in every format; everything else is colour.
+QImage grayscale8(const QImage& image)
+{
+    return image.format() == QImage::Format_Grayscale8 ? image
+                                                       : image.convertToFormat(QImage::Format_Grayscale8);
+}
+
+} // namespace
+
+// ------------------------------------------------------------------------------------- BMP
+
+bool encodeBmp(const QImage& image, QIODevice& out, QString* error)
+{
+    const PageKind kind = pageKind(image);
+    const QImage::Format layout = kind == PageKind::Bilevel ? QImage::Format_Mono
+                                : kind == PageKind::Gray    ? QImage::Format_Grayscale8
+                                                            : QImage::Format_BGR888;
+    const int bitsPerPixel = kind == PageKind::Bilevel ? 1 : kind == PageKind::Gray ? 8 : 24;
+    const int paletteSize = kind == PageKind::Bilevel ? 2 : kind == PageKind::Gray ? 256 : 0;
+    const int w = image.width();
+    const int h = image.height();
+    const qint64 stride = (qint64(w) * bitsPerPixel + 31) / 32 * 4;
+    const qint64 dataOffset = 14 + 40 + 4 * paletteSize;
+    const qint64 fileSize = dataOffset + stride * h;
+    if (fileSize > 0xffffffffLL) {
+        setError(error, QStringLiteral("The page is too large for a bitmap file"));
+        return false;
+    }
+
+    std::vector<uchar> header(dataOffset, 0);
+    uchar* p = header.data();
+    p[0] = 'B';
+    p[1] = 'M';
+    putLe32(p + 2, quint32(fileSize));
+    putLe32(p + 10, quint32(dataOffset));
+    putLe32(p + 14, 40);
+    putLe32(p + 18, quint32(w));
+    putLe32(p + 22, quint32(h));   // positive: rows stored bottom-up, as every reader expects
+    putLe16(p + 26, 1);
+    putLe16(p + 28, quint16(bitsPerPixel));
+    putLe32(p + 34, quint32(stride * h));
+    putLe32(p + 38, quint32(std::max(0, image.dotsPerMeterX())));
+    putLe32(p + 42, quint32(std::max(0, image.dotsPerMeterY())));
+    putLe32(p + 46, quint32(paletteSize));
+    uchar* palette = p + 54;
+    if (kind == PageKind::Bilevel) {
+        putLe32(palette, 0x00ffffff);   // bit 0 white, bit 1 black
+        putLe32(palette + 4, 0);
+    } else {
+        for (int i = 0; i < paletteSize; ++i)
+            putLe32(palette + 4 * i, quint32(i * 0x010101));
+    }
+    if (out.write(reinterpret_cast<const char*>(p), dataOffset) != dataOffset) {
+        setError(error, deviceError(out));
+        return false;
+    }
+
+    PageRows rows(image, layout);
+    // Rows are gathered into blocks of about a megabyte: one write per row is slow.
+    const int rowsPerBlock = int(std::max<qint64>(1, (1 << 20) / stride));
+    std::vector<char> block(size_t(stride * rowsPerBlock), 0);
+    int filled = 0;
+    for (int y = h - 1; y >= 0; --y) {
+        std::memcpy(block.data() + filled * stride, rows.row(y), size_t(rows.bytesPerRow()));
+        if (++filled == rowsPerBlock || y == 0) {
+            if (out.write(block.data(), filled * stride) != filled * stride) {
+                setError(error, deviceError(out));
+                return false;
+            }
+            filled = 0;
+        }
+    }
+    return true;
+}
+
+// ------------------------------------------------------------------------------------- GIF
+
+bool encodeGif(const QImage& image, const QString& path, QString* error)
+{
+    if (image.width() > 0xffff || image.height() > 0xffff) {
+        setError(error, QStringLiteral("The page is too large for a GIF file"));
+        return false;
+    }
+    // 256 colours at most: Qt keeps the exact colours of a page that has few enough and
+    // otherwise maps onto a fixed palette with error diffusion.
+    const QImage indexed = image.format() == QImage::Format_Indexed8
+                               ? image
+                               : image.convertToFormat(QImage::Format_Indexed8);
+    if (indexed.isNull()) {
+        setError(error, QStringLiteral("Out of memory while reducing the colours"));
+        return false;
+    }
+    int bits = 1;
+    while ((1 << bits) < indexed.colorCount())
+        ++bits;
+    std::vector<GifColorType> colours(size_t(1) << bits, GifColorType{0, 0, 0});
+    for (int i = 0; i < indexed.colorCount(); ++i) {
+        const QRgb c = indexed.color(i);
+        colours[size_t(i)] = GifColorType{GifByteType(qRed(c)), GifByteType(qGreen(c)),
+                                          GifByteType(qBlue(c))};
+    }
+
+    int code = 0;
+    GifFileType* gif = EGifOpenFileName(QFile::encodeName(path).constData(), false, &code);
+    if (!gif) {
+        setError(error, QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLatin1(GifErrorString(code))));
+        return false;
+    }
+    ColorMapObject* map = GifMakeMapObject(1 << bits, colours.data());
+    bool ok = map && EGifPutScreenDesc(gif, image.width(), image.height(), bits, 0, map) == GIF_OK
+              && EGifPutImageDesc(gif, 0, 0, image.width(), image.height(), false, nullptr) == GIF_OK;
+    GifFreeMapObject(map);
+    // giflib masks each line in place, so it gets a copy of the row.
+    std::vector<GifPixelType> line(size_t(image.width()));
+    for (int y = 0; ok && y < image.height(); ++y) {
+        std::memcpy(line.data(), indexed.constScanLine(y), line.size());
+        ok = EGifPutLine(gif, line.data(), image.width()) == GIF_OK;
+    }
+    if (!ok)
+        code = gif->Error;
+    int closeCode = 0;
+    if (EGifCloseFile(gif, &closeCode) != GIF_OK && ok) {
+        ok = false;
+        code = closeCode;
+    }
+    if (!ok)
+        setError(error, QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLatin1(GifErrorString(code))));
+    return ok;
+}
+
+// ------------------------------------------------------------------------------ JPEG, PNG
+
+bool encodeWithQt(const QImage& image, QIODevice& out, const char* format, int quality,
+                  QString* error)
+{
+    QImageWriter writer(&out, format);
+    writer.setQuality(quality);
+    const bool ok = writer.write(pageKind(image) == PageKind::Gray ? grayscale8(image) : image);
+    if (!ok)
+        setError(error, out.errorString().isEmpty() ? writer.errorString() : deviceError(out));
+    return ok;
+}
+
+// ------------------------------------------------------------------------------------ TIFF
+
+namespace {
+
+int tiffError(TIFF*, void* user, const char* module, const char* fmt, va_list ap)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    QString message = QString::fromLocal8Bit(text);
+    if (module && *module)
+        message = QString::fromLocal8Bit(module) + QStringLiteral(": ") + message;
+    static_cast<TiffFile*>(user)->noteError(message);
+    return 1;
+}
+
+int tiffWarning(TIFF*, void*, const char*, const char*, va_list)
+{
+    return 1;   // warnings are not failures; keep them off the terminal
+}
+
+} // namespace
+
+bool isSupportedTiffCompression(int compression)
+{
+    switch (compression) {
+    case COMPRESSION_NONE:
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_LZW:
+    case COMPRESSION_JPEG:
+        return true;
+    default:
+        return false;
+    }
+}
+
+TiffFile::~TiffFile()
+{
+    if (m_tiff)
+        TIFFClose(m_tiff);
+}
+
+QString TiffFile::failure(const QString& what) const
+{
+    return m_lastError.isEmpty() ? QStringLiteral("%1 %2").arg(what, m_path)
+                                 : QStringLiteral("%1 %2: %3").arg(what, m_path, m_lastError);
+}
+
+bool TiffFile::open(const QString& path, QString* error)
+{
+    m_path = path;
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, this);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, this);
+    m_tiff = TIFFOpenExt(QFile::encodeName(path).constData(), "w", options);
+    TIFFOpenOptionsFree(options);
+    if (!m_tiff)
+        setError(error, failure(QStringLiteral("Cannot write")));
+    return m_tiff != nullptr;
+}
+
+bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, bool multipage,
+                         QString* error)
+{
+    if (!isSupportedTiffCompression(compression)) {
+        setError(error, QStringLiteral("Unsupported TIFF compression %1").arg(compression));
+        return false;
+    }
+    const bool fax = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3
+                     || compression == COMPRESSION_CCITTFAX4;
+    PageKind kind = fax ? PageKind::Bilevel : pageKind(page);
+    if (compression == COMPRESSION_JPEG && kind == PageKind::Bilevel)
+        kind = PageKind::Gray;   // JPEG has no 1-bit samples
+    const QImage::Format layout = kind == PageKind::Bilevel ? QImage::Format_Mono
+                                : kind == PageKind::Gray    ? QImage::Format_Grayscale8
+                                                            : QImage::Format_RGB888;
+    TIFF* t = m_tiff;
+    const uint32_t w = uint32_t(page.width());
+    const uint32_t h = uint32_t(page.height());
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, kind == PageKind::Colour ? 3 : 1);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, kind == PageKind::Bilevel ? 1 : 8);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    if (kind == PageKind::Bilevel)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    else if (kind == PageKind::Gray)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    else if (compression == COMPRESSION_JPEG)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    else
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    if (compression == COMPRESSION_JPEG) {
+        TIFFSetField(t, TIFFTAG_JPEGQUALITY, std::clamp(jpegQuality, 1, 100));
+        if (kind == PageKind::Colour)
+            TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);   // libtiff converts
+    }
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(dotsPerInchX(page)));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(dotsPerInchY(page)));
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (multipage) {
+        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(t, TIFFTAG_PAGENUMBER, uint16_t(m_pages), uint16_t(0));
+    }
+
+    PageRows rows(page, layout);
+    const tmsize_t rowBytes = rows.bytesPerRow();
+    // Strips of about 256 KiB; JPEG wants a multiple of 16 rows (chroma subsampling).
+    uint32_t rowsPerStrip = uint32_t(std::max<tmsize_t>(1, (256 * 1024) / rowBytes));
+    if (rowsPerStrip >= 16)
+        rowsPerStrip -= rowsPerStrip % 16;
+    else if (compression == COMPRESSION_JPEG)
+        rowsPerStrip = 16;
+    rowsPerStrip = std::min(rowsPerStrip, std::max<uint32_t>(h, 1));
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+
+    std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
+    for (uint32_t top = 0, index = 0; top < h; top += rowsPerStrip, ++index) {
+        const uint32_t n = std::min(rowsPerStrip, h - top);
+        for (uint32_t i = 0; i < n; ++i)
+            std::memcpy(strip.data() + size_t(i) * size_t(rowBytes), rows.row(int(top + i)), size_t(rowBytes));
+        if (TIFFWriteEncodedStrip(t, index, strip.data(), tmsize_t(n) * rowBytes) < 0) {
+            setError(error, failure(QStringLiteral("Cannot write")));
+            return false;
+        }
+    }
+    if (!TIFFWriteDirectory(t)) {
+        setError(error, failure(QStringLiteral("Cannot write")));
+        return false;
+    }
+    ++m_pages;
+    return true;
+}
+
+bool TiffFile::close(QString* error)
+{
+    TIFF* t = m_tiff;
+    m_tiff = nullptr;
+    const bool flushed = TIFFFlush(t) == 1;
+    TIFFClose(t);
+    if (!flushed)
+        setError(error, failure(QStringLiteral("Cannot write")));
+    return flushed;
+}
+
+// ------------------------------------------------------------------------------------- PDF
+
+namespace {
+
+QByteArray number(double v)
+{
+    // Enough precision for a point size; no exponent notation, which PDF does not know.
+    return QByteArray::number(v, 'f', 3);
+}
+
+} // namespace
+
+int PdfDocument::beginObject()
+{
+    const int id = int(m_offsets.size());
+    m_offsets.append(m_out.pos());
+    return id;
+}
+
+bool PdfDocument::write(const QByteArray& bytes)
+{
+    return m_out.write(bytes) == bytes.size();
+}
+
+bool PdfDocument::writeFailed(QString* error) const
+{
+    setError(error, deviceError(m_out));
+    return false;
+}
+
+bool PdfDocument::start(QString* error)
+{
+    m_offsets = {0, 0, 0};   // object 0 is the free list head; 1 and 2 come at the end
+    if (!write(QByteArrayLiteral("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")))
+        return writeFailed(error);
+    return true;
+}
+
+bool PdfDocument::addPage(const QImage& page, int jpegQuality, QString* error)
+{
+    const PageKind kind = pageKind(page);
+    const double widthPt = page.width() * 72.0 / dotsPerInchX(page);
+    const double heightPt = page.height() * 72.0 / dotsPerInchY(page);
+
+    // The image: JPEG for gray and colour, 1-bit Flate for black and white (JPEG would blur
+    // the edges and be larger).
+    const int image = beginObject();
+    const int length = image + 1;
+    QByteArray dict = "<< /Type /XObject /Subtype /Image /Width " + QByteArray::number(page.width())
+                      + " /Height " + QByteArray::number(page.height());
+    QByteArray bilevel;
+    if (kind == PageKind::Bilevel) {
+        PageRows rows(page, QImage::Format_Mono);
+        QByteArray packed;
+        packed.reserve(qsizetype(rows.bytesPerRow()) * page.height());
+        for (int y = 0; y < page.height(); ++y)
+            packed.append(reinterpret_cast<const char*>(rows.row(y)), rows.bytesPerRow());
+        bilevel = qCompress(packed);   // a zlib stream behind a 4-byte size
+        bilevel.remove(0, 4);
+        dict += " /ColorSpace /DeviceGray /BitsPerComponent 1 /Decode [1 0] /Filter /FlateDecode";
+    } else {
+        dict += kind == PageKind::Gray ? " /ColorSpace /DeviceGray" : " /ColorSpace /DeviceRGB";
+        dict += " /BitsPerComponent 8 /Filter /DCTDecode";
+    }
+    dict += " /Length " + QByteArray::number(length) + " 0 R >>\nstream\n";
+    if (!write(QByteArray::number(image) + " 0 obj\n" + dict))
+        return writeFailed(error);
+    const qint64 streamStart = m_out.pos();
+    if (kind == PageKind::Bilevel) {
+        if (!write(bilevel))
+            return writeFailed(error);
+    } else if (!encodeWithQt(page, m_out, "jpeg", jpegQuality, error)) {
+        return false;
+    }
+    const qint64 streamLength = m_out.pos() - streamStart;
+    if (!write("\nendstream\nendobj\n"))
+        return writeFailed(error);
+
+    beginObject();
+    if (!write(QByteArray::number(length) + " 0 obj\n" + QByteArray::number(streamLength) + "\nendobj\n"))
+        return writeFailed(error);
+
+    const int contents = beginObject();
+    const QByteArray draw = "q " + number(widthPt) + " 0 0 " + number(heightPt) + " 0 0 cm /Im0 Do Q\n";
+    if (!write(QByteArray::number(contents) + " 0 obj\n<< /Length " + QByteArray::number(draw.size())
+               + " >>\nstream\n" + draw + "endstream\nendobj\n"))
+        return writeFailed(error);
+
+    const int pageObject = beginObject();
+    if (!write(QByteArray::number(pageObject) + " 0 obj\n<< /Type /Page /Parent "
+               + QByteArray::number(kPages) + " 0 R /MediaBox [0 0 " + number(widthPt) + ' '
+               + number(heightPt) + "] /Resources << /XObject << /Im0 " + QByteArray::number(image)
+               + " 0 R >> >> /Contents " + QByteArray::number(contents) + " 0 R >>\nendobj\n"))
+        return writeFailed(error);
+    m_pageObjects.append(pageObject);
+    return true;
+}
+
+bool PdfDocument::finish(QString* error)
+{
+    m_offsets[kPages] = m_out.pos();
+    QByteArray pages = QByteArray::number(kPages) + " 0 obj\n<< /Type /Pages /Kids [";
+    for (int id : m_pageObjects)
+        pages += QByteArray::number(id) + " 0 R ";
+    pages += "] /Count " + QByteArray::number(m_pageObjects.size()) + " >>\nendobj\n";
+    if (!write(pages))
+        return writeFailed(error);
+    m_offsets[kCatalog] = m_out.pos();
+    if (!write(QByteArray::number(kCatalog) + " 0 obj\n<< /Type /Catalog /Pages "
+               + QByteArray::number(kPages) + " 0 R >>\nendobj\n"))
+        return writeFailed(error);
+
+    const qint64 xref = m_out.pos();
+    QByteArray table = "xref\n0 " + QByteArray::number(m_offsets.size()) + "\n0000000000 65535 f\r\n";
+    for (qsizetype i = 1; i < m_offsets.size(); ++i)
+        table += QByteArray::number(m_offsets[i]).rightJustified(10, '0') + " 00000 n\r\n";
+    table += "trailer\n<< /Size " + QByteArray::number(m_offsets.size()) + " /Root "
+             + QByteArray::number(kCatalog) + " 0 R >>\nstartxref\n" + QByteArray::number(xref)
+             + "\n%%EOF\n";
+    if (!write(table))
+        return writeFailed(error);
+    return true;
+}

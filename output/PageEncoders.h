@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QString>
+
+class QIODevice;
+typedef struct tiff TIFF;
+
+// The encoders behind the image files and the multipage writers. Each one writes to a file
+// it is handed (the temporary file of the caller), and reports failure with a text.
+
+bool encodeBmp(const QImage& image, QIODevice& out, QString* error);
+bool encodeGif(const QImage& image, const QString& path, QString* error);
+// JPEG or PNG through Qt's own writers ("jpeg", "png").
+bool encodeWithQt(const QImage& image, QIODevice& out, const char* format, int quality,
+                  QString* error);
+
+// A TIFF file receiving one page or many.
+class TiffFile
+{
+public:
+    TiffFile() = default;
+    ~TiffFile();
+    TiffFile(const TiffFile&) = delete;
+    TiffFile& operator=(const TiffFile&) = delete;
+
+    bool open(const QString& path, QString* error);
+    // `multipage` marks the directory as one page of a document.
+    bool writePage(const QImage& page, int compression, int jpegQuality, bool multipage,
+                   QString* error);
+    bool close(QString* error);
+
+    // Called by libtiff's error handler.
+    void noteError(const QString& text) { m_lastError = text; }
+
+private:
+    QString failure(const QString& what) const;
+
+    TIFF* m_tiff = nullptr;
+    QString m_path;
+    QString m_lastError;
+    int m_pages = 0;
+};
+
+bool isSupportedTiffCompression(int compression);
+
+// A PDF file written object by object: each page's image goes to the file as it is encoded,
+// and only the small cross-reference table stays in memory.
+class PdfDocument
+{
+public:
+    explicit PdfDocument(QIODevice& out) : m_out(out) {}
+
+    bool start(QString* error);
+    bool addPage(const QImage& page, int jpegQuality, QString* error);
+    bool finish(QString* error);
+
+private:
+    int beginObject();
+    bool write(const QByteArray& bytes);
+    bool writeFailed(QString* error) const;
+
+    QIODevice& m_out;
+    QList<qint64> m_offsets;   // by object number; [0] unused
+    QList<int> m_pageObjects;
+    static constexpr int kCatalog = 1;
+    static constexpr int kPages = 2;
+};

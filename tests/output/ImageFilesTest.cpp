@@ -1,0 +1,241 @@
+#include "output/ImageFiles.h"
+
+#include "IsolatedTest.h"
+#include "PageFixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+
+#include <tiffio.h>
+
+#include <cmath>
+
+namespace {
+
+class ImageFilesTest : public IsolatedTest
+{
+protected:
+    QString out(const QString& name) const { return scratchDir() + QLatin1Char('/') + name; }
+};
+
+// Compares a decoded page with the original; `tolerance` is the largest mean channel
+// difference accepted (0 for lossless formats).
+void expectSamePixels(const QImage& written, const QImage& original, double tolerance)
+{
+    ASSERT_EQ(written.size(), original.size());
+    const QImage a = written.convertToFormat(QImage::Format_RGB888);
+    const QImage b = original.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const uchar* ra = a.constScanLine(y);
+        const uchar* rb = b.constScanLine(y);
+        for (int i = 0; i < 3 * a.width(); ++i)
+            sum += std::abs(int(ra[i]) - int(rb[i]));
+    }
+    EXPECT_LE(sum / (3.0 * a.width() * a.height()), tolerance);
+}
+
+struct FormatCase
+{
+    const char* name;
+    const char* page;    // colour, gray, bilevel
+    int tiffCompression;
+    int bitsPerPixel;    // as stored in the file
+    bool resolution;     // the format records it
+    double tolerance;    // mean pixel difference after decoding; < 0: not compared by Qt
+};
+
+QImage pageOf(const char* kind)
+{
+    const QString k = QLatin1String(kind);
+    return k == QLatin1String("gray") ? grayPage(301, 203, 150)
+         : k == QLatin1String("bilevel") ? bilevelPage(301, 203, 150)
+                                        : colourPage(301, 203, 150);
+}
+
+} // namespace
+
+TEST_F(ImageFilesTest, EveryFormatIsReadBackWithItsSizeDepthAndResolution)
+{
+    const FormatCase cases[] = {
+        {"page.bmp", "colour", 1, 24, true, 0},
+        {"page.BMP", "gray", 1, 8, true, 0},
+        {"page.bmp", "bilevel", 1, 1, true, 0},
+        {"page.gif", "colour", 1, 8, false, 40},
+        {"page.gif", "gray", 1, 8, false, 0},
+        {"page.jpg", "colour", 1, 24, true, 8},
+        {"page.JPEG", "gray", 1, 8, true, 4},
+        {"page.png", "colour", 1, 24, true, 0},
+        {"page.png", "bilevel", 1, 1, true, 0},
+        {"page.pdf", "colour", 1, 24, true, -1},
+        {"page.pdf", "gray", 1, 8, true, -1},
+        {"page.pdf", "bilevel", 1, 1, true, -1},
+        {"page.tif", "colour", 1, 24, true, 0},
+        {"page.tiff", "gray", 5, 8, true, 0},
+        {"page.TIF", "bilevel", 1, 1, true, 0},
+    };
+    for (const FormatCase& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.page);
+        const QString path = out(QString::fromLatin1(c.page) + QLatin1Char('-') + QLatin1String(c.name));
+        const QImage page = pageOf(c.page);
+        ImageWriteOptions options;
+        options.tiffCompression = c.tiffCompression;
+        QString error;
+        ASSERT_TRUE(writeImageFile(page, path, options, &error)) << error.toStdString();
+        const FileProbe p = probeFile(path);
+        ASSERT_TRUE(p.ok) << p.failure.toStdString();
+        EXPECT_EQ(p.width, 301);
+        EXPECT_EQ(p.height, 203);
+        EXPECT_EQ(p.bitsPerPixel, c.bitsPerPixel);
+        if (c.resolution) {
+            EXPECT_NEAR(p.dpiX, 150, 0.5);
+            EXPECT_NEAR(p.dpiY, 150, 0.5);
+        }
+        if (QString::fromLatin1(c.name).endsWith(QLatin1String(".pdf"))) {
+            // The paper size: 301 x 203 pixels at 150 dpi.
+            EXPECT_NEAR(p.pageWidthPt, 301 * 72.0 / 150, 0.01);
+            EXPECT_NEAR(p.pageHeightPt, 203 * 72.0 / 150, 0.01);
+            EXPECT_EQ(p.pages, 1);
+        }
+        if (c.tolerance >= 0)
+            expectSamePixels(decodeFile(path), page, c.tolerance);
+    }
+}
+
+TEST_F(ImageFilesTest, EachTiffCompressionIsRecordedAndDecodes)
+{
+    // The CCITT ones store a thresholded 1-bit page: the black block stays black, the light
+    // top-right background stays white, whatever the page was.
+    const QImage page = colourPage(240, 160, 200);
+    for (int compression : {1, 2, 3, 4, 5, 7}) {
+        SCOPED_TRACE(compression);
+        const QString path = out(QStringLiteral("c%1.tiff").arg(compression));
+        ImageWriteOptions options;
+        options.tiffCompression = compression;
+        QString error;
+        ASSERT_TRUE(writeImageFile(page, path, options, &error)) << error.toStdString();
+
+        TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        ASSERT_NE(t, nullptr);
+        uint16_t tag = 0, bits = 0;
+        TIFFGetField(t, TIFFTAG_COMPRESSION, &tag);
+        TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
+        EXPECT_EQ(tag, compression);
+        const bool fax = compression >= 2 && compression <= 4;
+        EXPECT_EQ(bits, fax ? 1 : 8);
+        std::vector<uint32_t> rgba(240 * 160);
+        ASSERT_EQ(TIFFReadRGBAImageOriented(t, 240, 160, rgba.data(), ORIENTATION_TOPLEFT, 0), 1);
+        TIFFClose(t);
+        const auto at = [&](int x, int y) { return rgba[size_t(y) * 240 + x]; };
+        EXPECT_LT(TIFFGetR(at(10, 10)) + TIFFGetG(at(10, 10)) + TIFFGetB(at(10, 10)), 60);
+        if (fax) {
+            EXPECT_EQ(at(230, 150) & 0xffffff, 0xffffffu & 0xffffff);   // light gradient: white
+        } else {
+            EXPECT_GT(TIFFGetR(at(230, 10)), 200);   // the red block keeps its channels
+            EXPECT_LT(TIFFGetB(at(230, 10)), 60);
+        }
+    }
+}
+
+TEST_F(ImageFilesTest, RefusesWhatItCannotWriteAndLeavesNothing)
+{
+    const QImage page = colourPage(64, 48, 100);
+    struct Refused { QString path; ImageWriteOptions options; QImage image; };
+    ImageWriteOptions badCompression;
+    badCompression.tiffCompression = 6;
+    const Refused cases[] = {
+        {out(QStringLiteral("page.xyz")), {}, page},
+        {out(QStringLiteral("page")), {}, page},
+        {out(QStringLiteral("page.")), {}, page},
+        {out(QStringLiteral("page.tiff")), badCompression, page},
+        {out(QStringLiteral("page.png")), {}, QImage()},
+        {out(QStringLiteral("missing/page.png")), {}, page},
+    };
+    for (const Refused& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        QString error;
+        EXPECT_FALSE(writeImageFile(c.image, c.path, c.options, &error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+    EXPECT_EQ(folderEntries(scratchDir()), QStringList());
+}
+
+TEST_F(ImageFilesTest, AnExistingFileIsNeverReplaced)
+{
+    const QString path = out(QStringLiteral("page.png"));
+    writeBytes(path, "mine");
+
+    QString error;
+    EXPECT_FALSE(writeImageFile(colourPage(64, 48, 100), path, {}, &error));
+    EXPECT_TRUE(error.contains(QLatin1String("exists"))) << error.toStdString();
+
+    // A scan job moves on to the next free name instead, the taken one still untouched.
+    QStringList offered;
+    const auto next = [&] {
+        offered << out(QStringLiteral("page-%1.png").arg(offered.size() + 2));
+        return offered.last();
+    };
+    QFile::copy(path, out(QStringLiteral("page-2.png")));
+    QString written;
+    ASSERT_TRUE(writeImageFileNoClobber(colourPage(64, 48, 100), path, {}, next, &written, &error))
+        << error.toStdString();
+    EXPECT_EQ(written, out(QStringLiteral("page-3.png")));
+    EXPECT_EQ(QImage(written).size(), QSize(64, 48));
+    for (const QString& taken : {path, out(QStringLiteral("page-2.png"))}) {
+        QFile f(taken);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), QByteArray("mine"));
+    }
+    EXPECT_EQ(folderEntries(scratchDir()).size(), 3);   // no temporary file stayed
+}
+
+TEST_F(ImageFilesTest, AReadOnlyFolderGetsNoFile)
+{
+    FailingFolder readOnly(scratchDir(), FailingFolder::ReadOnly);
+    if (!readOnly.active())
+        GTEST_SKIP() << readOnly.reason().toStdString();
+    for (const char* name : {"p.bmp", "p.gif", "p.jpg", "p.png", "p.pdf", "p.tif"}) {
+        SCOPED_TRACE(name);
+        QString error;
+        EXPECT_FALSE(writeImageFile(colourPage(64, 48, 100), out(QLatin1String(name)), {}, &error));
+        EXPECT_TRUE(error.contains(QLatin1String("Read-only")) || error.contains(QLatin1String("denied")))
+            << error.toStdString();
+    }
+    EXPECT_EQ(folderEntries(scratchDir()), QStringList());
+}
+
+TEST_F(ImageFilesTest, AFullDiskLeavesNoPartialFile)
+{
+    // 64 KiB of disk against a page that compresses to far more in every format.
+    FailingFolder full(scratchDir(), FailingFolder::Full);
+    if (!full.active())
+        GTEST_SKIP() << full.reason().toStdString();
+    const QImage page = noisyPage(600, 600, 100);
+    ImageWriteOptions lzw;
+    lzw.tiffCompression = 5;
+    for (const char* name : {"p.bmp", "p.gif", "p.jpg", "p.png", "p.pdf", "p.tif"}) {
+        SCOPED_TRACE(name);
+        QString error;
+        EXPECT_FALSE(writeImageFile(page, out(QLatin1String(name)), lzw, &error));
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(folderEntries(scratchDir()), QStringList());
+    }
+}
+
+TEST_F(ImageFilesTest, LoadsBitmapsAndReportsWhatItCannotRead)
+{
+    const QImage page = colourPage(120, 90, 300);
+    QString error;
+    ASSERT_TRUE(writeImageFile(page, out(QStringLiteral("copy.bmp")), {}, &error));
+    const QImage loaded = loadImageFile(out(QStringLiteral("copy.bmp")), &error);
+    expectSamePixels(loaded, page, 0);
+    EXPECT_NEAR(loaded.dotsPerMeterX() * 0.0254, 300, 0.5);
+
+    writeBytes(out(QStringLiteral("junk.bmp")), "BM not really a bitmap");
+    for (const QString& bad : {out(QStringLiteral("gone.bmp")), out(QStringLiteral("junk.bmp"))}) {
+        error.clear();
+        EXPECT_TRUE(loadImageFile(bad, &error).isNull());
+        EXPECT_FALSE(error.isEmpty());
+    }
+}

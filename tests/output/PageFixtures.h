@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// Pages and file probes shared by the encoder and multipage tests.
+
+// A colour page: gradients plus a solid black block in the top-left quarter and a pure red
+// block at the top right, so a swapped channel, a flipped row order or a lost block shows.
+QImage colourPage(int width, int height, int dpi);
+QImage grayPage(int width, int height, int dpi);
+QImage bilevelPage(int width, int height, int dpi);
+// Random pixels: compresses badly, to fill a small disk.
+QImage noisyPage(int width, int height, int dpi);
+
+// What a real reader finds in a written file.
+struct FileProbe
+{
+    bool ok = false;
+    QString failure;
+    int width = 0;
+    int height = 0;
+    int bitsPerPixel = 0;      // as stored: 1, 8 or 24
+    double dpiX = 0, dpiY = 0; // 0 where the format has no resolution
+    int pages = 0;
+    int tiffCompression = 0;
+    double pageWidthPt = 0, pageHeightPt = 0;   // PDF, first page
+};
+FileProbe probeFile(const QString& path);
+// The first page's pixels as a reader sees them: libtiff for TIFF, Qt for the rest.
+QImage decodeFile(const QString& path);
+
+// Runs a command-line reader (pdfinfo, pdfimages, tiffinfo); its standard output.
+QString runTool(const QString& program, const QStringList& arguments, int* exitCode = nullptr);
+
+// Creates (or replaces) a small file holding `bytes`.
+void writeBytes(const QString& path, const QByteArray& bytes);
+
+// Every entry of a folder, hidden ones included (temporary files must not stay behind).
+QStringList folderEntries(const QString& folder);
+
+// A folder that refuses writes for the rest of the test process. Unprivileged, the mode
+// bits do it; root ignores those, so root gets a private mount namespace with a read-only
+// bind mount. `full` instead mounts a tiny file system there (a full disk). false when the
+// machine allows neither (the test is then skipped).
+class FailingFolder
+{
+public:
+    enum Kind { ReadOnly, Full };
+    FailingFolder(const QString& folder, Kind kind);
+    ~FailingFolder();
+    bool active() const { return m_active; }
+    QString reason() const { return m_reason; }
+
+private:
+    QString m_folder;
+    bool m_active = false;
+    bool m_mounted = false;
+    QString m_reason;
+};
