@@ -1,12 +1,11 @@
 #include "ui/WidgetDialogs.h"
 
+#include "ui/PreviewWindow.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPrintPreviewDialog>
-#include <QPrinter>
 
 namespace {
 QWidget* owner()
@@ -49,15 +48,8 @@ QString WidgetDialogs::existingDirectory(const QString& title, const QString& st
 
 void WidgetDialogs::preview(const PreviewRequest& request)
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(request.documentName);
-    QPrintPreviewDialog dialog(&printer, owner());
-    dialog.setWindowTitle(request.title);
-    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, [&](QPrinter* p) {
-        QPainter painter(p);
-        request.render(painter, p->pageRect(QPrinter::DevicePixel), p->resolution());
-    });
-    dialog.exec();
+    PreviewWindow window(request, owner());
+    window.exec();
 }
 
 int WidgetDialogs::execModal(QObject* dialog)
