@@ -1,8 +1,64 @@
-#include <QApplication>
+#include "about/Tfrm_About.h"
+#include "app/Dialogs.h"
+#include "app/ErrorReport.h"
+#include "app/QuilloraApplication.h"
+#include "output/Tfrm_fmtSettings.h"
+#include "ui/Artwork.h"
+#include "ui/Tfrm_Main.h"
+#include "ui/WidgetDialogs.h"
+
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// QUILLORA_SCREENSHOT=<file.png>: save a picture of the main window as it first appears
+// and end, for the README's picture.
+void saveScreenshotAndQuit(QWidget* window, const QString& file)
+{
+    QTimer::singleShot(200, window, [window, file] {
+        window->grab().save(file);
+        QCoreApplication::quit();
+    });
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    QuilloraApplication app(argc, argv);
+    // The main window is an ordinary top-level window, so it is the one the task bar shows;
+    // the other windows are its children and get no task-bar button of their own.
     QApplication::setApplicationName(QStringLiteral("Quillora"));
-    return 0;
+    QApplication::setApplicationDisplayName(QStringLiteral("Quillora"));
+    QApplication::setOrganizationName(QStringLiteral("Quillora"));
+    QApplication::setWindowIcon(QIcon(Artwork::scanner(QSize(64, 64))));
+
+    WidgetDialogs dialogs;
+    Dialogs::setCurrent(&dialogs);
+
+    std::unique_ptr<Tfrm_Main> mainWindow;
+    try {
+        // Creating the main window reads the command line, before any other window exists.
+        mainWindow = std::make_unique<Tfrm_Main>();
+        auto* about = new Tfrm_About(mainWindow.get());
+        auto* formatSettings = new Tfrm_fmtSettings(mainWindow.get());
+        mainWindow->setAboutWindow(about);
+        mainWindow->setFormatSettingsWindow(formatSettings);
+    } catch (...) {
+        reportCurrentFailure();
+        Dialogs::setCurrent(nullptr);
+        return 0;
+    }
+
+    mainWindow->show();
+    const QString screenshot = qEnvironmentVariable("QUILLORA_SCREENSHOT");
+    if (!screenshot.isEmpty())
+        saveScreenshotAndQuit(mainWindow.get(), screenshot);
+    // 0 when the main window closes; a command-line scan that wrote no page asks for another.
+    const int code = app.exec();
+    mainWindow.reset();
+    Dialogs::setCurrent(nullptr);
+    return code;
 }

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "app/CommandLine.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class ImageList;
+class QAction;
+class QComboBox;
+class QMenu;
+class QListWidgetItem;
+struct MultipageCommand;
+
+namespace Ui {
+class Tfrm_Main;
+}
+
+// The wizard window: title band, three pages (scanner, settings, scanned images) and the
+// Back / Next / Close band. Controls carry the names the rest of the program knows them by;
+// handlers keep the names of the events they answer.
+class Tfrm_Main : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Tfrm_Main(QWidget* parent = nullptr);
+    ~Tfrm_Main() override;
+
+    Ui::Tfrm_Main* ui() const { return m_ui.get(); }
+    const CommandLineOptions& commandLine() const { return m_commandLine; }
+    // The "Path" read when the window was shown; the settings page starts from it.
+    const QString& rememberedFolder() const { return m_rememberedFolder; }
+
+    // The windows the About and format settings buttons open; created after this one.
+    void setAboutWindow(QDialog* window) { m_about = window; }
+    void setFormatSettingsWindow(QDialog* window) { m_formatSettings = window; }
+
+    // A slot for a signal: runs the handler and shows a failure escaping it in the general
+    // error report, so that no failure unwinds through the toolkit.
+    std::function<void()> guard(void (Tfrm_Main::*handler)());
+
+    // Components without a place on screen.
+    ImageList* IL;       // 32 x 32 scanner picture of the scanner list
+    ImageList* il_Files; // 100 x 75 thumbnails of the scanned pages
+    ImageList* IL_menu;  // 16 x 16 command icons
+    QMenu* PopupActionBar1;
+    QAction* Preview2;
+    QAction* N2;
+    QAction* Rename2;
+    QAction* Delete2;
+    QAction* N1;
+    QAction* SavetosinglePDF1;
+    QAction* SavetoTIFF1;
+
+    // Numbers the pages of a command-line scan.
+    int CommandLineCounter = 1;
+
+public slots:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void btn_CancelClick();
+    void edt_PathChange();
+    void chb_UIClick();
+    void btn_fmtSettingsClick();
+    void spd_AboutClick();
+
+    // The images page (Tfrm_Main_Images.cpp).
+    void PreviewExecute();
+    void RenameExecute();
+    void DeleteExecute();
+    void SavetosinglePDFExecute();
+    void SavetotiffExecute();
+    void PopupActionBarPopup();
+    void lv_ImagesDblClick();
+
+public:
+    // An item entered (selected) or left the pane's selection.
+    void lv_ImagesSelectItem(QListWidgetItem* item, bool selected);
+    // A confirmed caption edit; text holds the typed caption and, on return, the caption.
+    void lv_ImagesEdited(QListWidgetItem* item, QString& text);
+    // All ten command switches of the images page off, as every scan job starts.
+    void disableImageCommands();
+    // The first selected entry in list order (null when none) and the number selected.
+    QListWidgetItem* selectedEntry() const;
+    int selectionCount() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void setUpPictures();
+    void setUpImagesPage();
+    void setUpTabOrder();
+    void showSequence();
+    static void selectIndex(QComboBox* list, int index);
+    void setUpImagesPane();
+    QString entryFilePath(const QListWidgetItem* entry) const;
+    void setSingleImageCommandsEnabled(bool enabled);
+    void setMultipageCommandsEnabled(bool enabled);
+    void saveSelectedPages(const MultipageCommand& command);
+
+    std::unique_ptr<Ui::Tfrm_Main> m_ui;
+    CommandLineOptions m_commandLine;
+    QString m_rememberedFolder;
+    QPointer<QDialog> m_about;
+    QPointer<QDialog> m_formatSettings;
+    bool m_removingEntry = false;
+};
