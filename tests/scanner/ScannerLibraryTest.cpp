@@ -1,0 +1,316 @@
+// The scanner library against SANE's test scanner: a real device behind the real SANE
+// library, configured privately by the fixture.
+#include "SaneFixture.h"
+
+#include "app/Dialogs.h"
+#include "scanner/SaneScannerLibrary.h"
+#include "scanner/SourceOptions.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QStringList>
+
+#include <memory>
+
+namespace {
+
+constexpr const char* kTester = "Noname frontend-tester";
+
+class ScannerLibraryTest : public SaneFixture
+{
+protected:
+    void SetUp() override
+    {
+        SaneFixture::SetUp();
+        lib = std::make_unique<SaneScannerLibrary>();
+    }
+    void TearDown() override
+    {
+        lib.reset(); // closes the device and ends SANE before the private config goes
+        SaneFixture::TearDown();
+    }
+
+    // Opens the test scanner as a hidden-dialog job does and sets its options.
+    void open(int pixelType, double dpi, bool feeder = false)
+    {
+        ASSERT_EQ(lib->OpenSourceByName(kTester), 1) << qPrintable(lib->LastErrorText());
+        lib->SetHideUI(1);
+        lib->SetKeepSourceOpen(0);
+        lib->SetUseFeeder(feeder ? 1 : 0);
+        lib->SetPixelType(pixelType);
+        lib->SetResolution(dpi);
+    }
+    void setOption(const char* name, const QVariant& value)
+    {
+        QString error;
+        ASSERT_TRUE(lib->sourceOptions()->setValue(QString::fromLatin1(name), value, &error))
+            << name << ": " << qPrintable(error);
+    }
+
+    std::unique_ptr<SaneScannerLibrary> lib;
+};
+
+TEST_F(ScannerLibraryTest, ListsEveryDeviceByProductName)
+{
+    ASSERT_EQ(lib->BeginSourceList(), 1);
+    char name[ScannerLibrary::SourceNameSize];
+    QStringList names;
+    while (lib->NextSourceName(name))
+        names << QString::fromLatin1(name);
+    EXPECT_EQ(names, QStringList({kTester, kTester}));
+    EXPECT_EQ(lib->NextSourceName(name), 0);
+}
+
+TEST_F(ScannerLibraryTest, UnknownNameOpensNothing)
+{
+    EXPECT_EQ(lib->OpenSourceByName("Noname frontend-teste"), 0);
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::SourceNotFound);
+    EXPECT_LT(lib->GetTwainState(), ScannerLibrary::StateSourceOpen);
+}
+
+TEST_F(ScannerLibraryTest, DefaultSourceFollowsSaneDefaultDevice)
+{
+    qputenv("SANE_DEFAULT_DEVICE", "test:1");
+    ASSERT_EQ(lib->OpenDefaultSource(), 1);
+    EXPECT_EQ(lib->openSourceName(), QByteArray("Noname frontend-tester"));
+    lib->EndAcquisition();
+    qputenv("SANE_DEFAULT_DEVICE", "test:9");
+    EXPECT_EQ(lib->OpenDefaultSource(), 0);
+    EXPECT_NE(lib->LastErrorCode(), 0);
+    qunsetenv("SANE_DEFAULT_DEVICE");
+    EXPECT_EQ(lib->OpenDefaultSource(), 1);
+}
+
+TEST_F(ScannerLibraryTest, FlatbedPageWithHiddenDialogIsOneColourPageOfTheScanArea)
+{
+    open(2, 150);
+    setOption("test-picture", QStringLiteral("Color pattern"));
+    const ScannerLibrary::Handle page = lib->AcquireImage(nullptr);
+    ASSERT_NE(page, 0u) << qPrintable(lib->LastErrorText());
+    EXPECT_EQ(lib->ImageWidth(page), 472);  // 80 mm at 150 dpi
+    EXPECT_EQ(lib->ImageHeight(page), 590); // 100 mm
+    const QImage image = lib->image(page);
+    EXPECT_FALSE(image.isGrayscale());
+    EXPECT_EQ(image.depth(), 24);
+    EXPECT_EQ(image.dotsPerMeterX(), 5906); // 150 dpi, so viewers show the paper size
+    // A flatbed gives one page: the job's continue rule must stop.
+    EXPECT_LT(lib->GetTwainState(), 6);
+    EXPECT_EQ(lib->LastErrorCode(), 0);
+
+    lib->ReleaseImage(page);
+    EXPECT_TRUE(lib->image(page).isNull());
+    lib->EndAcquisition();
+    EXPECT_LT(lib->GetTwainState(), ScannerLibrary::StateSourceOpen);
+    // Closed for good: a later job opens it again.
+    open(1, 50);
+    EXPECT_NE(lib->AcquireImage(nullptr), 0u);
+}
+
+TEST_F(ScannerLibraryTest, PixelTypeChoosesThePageKind)
+{
+    struct Case { int pixelType; int depth; bool gray; };
+    for (const Case c : {Case{0, 1, true}, Case{1, 8, true}, Case{2, 24, false}}) {
+        SCOPED_TRACE(c.pixelType);
+        open(c.pixelType, 75);
+        setOption("test-picture", QStringLiteral("Color pattern"));
+        const ScannerLibrary::Handle page = lib->AcquireImage(nullptr);
+        ASSERT_NE(page, 0u) << qPrintable(lib->LastErrorText());
+        EXPECT_EQ(lib->image(page).depth(), c.depth);
+        EXPECT_EQ(lib->image(page).allGray(), c.gray);
+        lib->EndAcquisition();
+    }
+}
+
+TEST_F(ScannerLibraryTest, ResolutionGoesToTheNearestAllowedValue)
+{
+    writeTestConf({"resolution_min 75.0", "resolution_quant 75.0"});
+    struct Case { double asked; double used; };
+    open(2, 75);
+    for (const Case c : {Case{100, 75}, Case{120, 150}, Case{5000, 1200}, Case{10, 75}}) {
+        lib->SetResolution(c.asked);
+        EXPECT_EQ(lib->sourceOptions()->value(QStringLiteral("resolution")).toDouble(), c.used)
+            << c.asked;
+    }
+}
+
+TEST_F(ScannerLibraryTest, FeederGivesEveryPageThenEndsQuietly)
+{
+    open(1, 25, true);
+    int pages = 0;
+    QList<int> states;
+    while (const ScannerLibrary::Handle page = lib->AcquireImage(nullptr)) {
+        ++pages;
+        lib->ReleaseImage(page);
+        states << lib->GetTwainState();
+        if (states.last() < 6 || pages > 20)
+            break;
+    }
+    EXPECT_EQ(pages, 10); // the test scanner's feeder holds ten sheets
+    EXPECT_EQ(states.count(6), 9);
+    EXPECT_LT(states.last(), 6);
+    EXPECT_EQ(lib->LastErrorCode(), 0) << qPrintable(lib->LastErrorText());
+}
+
+// Faults injected through the device's read status: each ends the acquisition with its
+// reason, the device is left closable and reopenable, and a page taken before is intact.
+TEST_F(ScannerLibraryTest, DeviceFaultsEndCleanlyAndKeepEarlierPages)
+{
+    struct Case { const char* status; int code; const char* text; };
+    const Case cases[] = {
+        {"SANE_STATUS_JAMMED", ScannerLibrary::DeviceJammed, "Document feeder jammed"},
+        {"SANE_STATUS_COVER_OPEN", ScannerLibrary::DeviceCoverOpen, "Scanner cover is open"},
+        {"SANE_STATUS_IO_ERROR", ScannerLibrary::DeviceIoError, "Error during device I/O"},
+        {"SANE_STATUS_DEVICE_BUSY", ScannerLibrary::DeviceBusy, "Device busy"},
+        // An empty feeder once a page came is the normal end of a feeder run.
+        {"SANE_STATUS_NO_DOCS", ScannerLibrary::NoError, ""},
+        {"SANE_STATUS_CANCELLED", ScannerLibrary::NoError, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        open(2, 50);
+        setOption("test-picture", QStringLiteral("Color pattern"));
+        const ScannerLibrary::Handle first = lib->AcquireImage(nullptr);
+        ASSERT_NE(first, 0u);
+        const QImage before = lib->image(first).copy();
+
+        setOption("read-return-value", QString::fromLatin1(c.status));
+        EXPECT_EQ(lib->AcquireImage(nullptr), 0u);
+        EXPECT_EQ(lib->LastErrorCode(), c.code);
+        EXPECT_EQ(lib->LastErrorText(), QString::fromLatin1(c.text));
+        EXPECT_EQ(lib->GetTwainState(), ScannerLibrary::StateSourceOpen);
+        EXPECT_EQ(lib->image(first), before);
+
+        setOption("read-return-value", QStringLiteral("Default"));
+        lib->EndAcquisition();
+        EXPECT_EQ(lib->image(first), before);
+        lib->ReleaseImage(first);
+    }
+    // Nothing stayed open: a fresh job scans again.
+    open(1, 50);
+    EXPECT_NE(lib->AcquireImage(nullptr), 0u);
+}
+
+TEST_F(ScannerLibraryTest, EmptyFeederAtTheStartIsAnError)
+{
+    open(1, 50, true);
+    setOption("read-return-value", QStringLiteral("SANE_STATUS_NO_DOCS"));
+    EXPECT_EQ(lib->AcquireImage(nullptr), 0u);
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::DeviceNoDocuments);
+    EXPECT_EQ(lib->LastErrorText(), QStringLiteral("Document feeder out of documents"));
+    EXPECT_EQ(lib->GetTwainState(), ScannerLibrary::StateSourceOpen);
+}
+
+// Records the messages the library shows (the core tests link no widgets).
+struct RecordingDialogs : ConsoleDialogs
+{
+    RecordingDialogs() { Dialogs::setCurrent(this); }
+    ~RecordingDialogs() override { Dialogs::setCurrent(nullptr); }
+    Button message(Icon icon, const QString& title, const QString& text, Buttons, Button) override
+    {
+        messages.append({icon, title, text});
+        return Ok;
+    }
+    struct Shown { Icon icon; QString title; QString text; };
+    QList<Shown> messages;
+};
+
+TEST_F(ScannerLibraryTest, ReportLastErrorShowsTheTextAndTheReason)
+{
+    RecordingDialogs dialogs;
+    open(2, 50);
+    setOption("read-return-value", QStringLiteral("SANE_STATUS_JAMMED"));
+    EXPECT_EQ(lib->AcquireImage(nullptr), 0u);
+    lib->EndAcquisition();
+    EXPECT_NE(lib->LastErrorCode(), 0); // closing keeps the failure for the job's report
+    lib->ReportLastError(QStringLiteral("Unable to scan."));
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].icon, Dialogs::Warning);
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith(QStringLiteral("Unable to scan.")));
+    EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("Document feeder jammed")));
+}
+
+// What scanimage, SANE's own front end, makes of the same settings.
+QImage scanimageReference(const QStringList& options)
+{
+    QProcess p;
+    p.start(QStringLiteral("scanimage"),
+            QStringList{QStringLiteral("-d"), QStringLiteral("test:0"), QStringLiteral("--format=pnm")}
+                + options);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return {};
+    return QImage::fromData(p.readAllStandardOutput());
+}
+
+// The largest difference of any colour channel of any pixel.
+int largestDifference(const QImage& a, const QImage& b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    int largest = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    return largest;
+}
+
+// Frames as devices really send them, decoded to the same page SANE's own front end sees.
+// The test scanner keeps option values across opens, so each case puts its own back.
+TEST_F(ScannerLibraryTest, DecodesEveryKindOfFrame)
+{
+    struct Case
+    {
+        const char* label;
+        int pixelType;
+        QList<std::pair<const char*, QVariant>> options;
+        int paddingPixels = 0; // scanimage writes padding as pixels: compare without it
+        int tolerance = 0;     // 16-bit samples: readers round to 8 bits their own way
+    };
+    const QVariant yes(true);
+    const Case cases[] = {
+        {"gray 8", 1, {}},
+        {"gray 1", 0, {}},
+        {"color", 2, {}},
+        {"color 16", 2, {{"depth", 16}}, 0, 1},
+        {"gray 16", 1, {{"depth", 16}}, 0, 1},
+        {"three-pass", 2, {{"three-pass", yes}}},
+        {"three-pass BGR", 2, {{"three-pass", yes}, {"three-pass-order", QStringLiteral("BGR")}}},
+        {"padding", 2, {{"ppl-loss", 7}}, 7},
+        {"hand scanner", 2, {{"hand-scanner", yes}}},
+        {"small reads", 1, {{"read-limit", yes}, {"read-limit-size", 113}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        open(c.pixelType, 50);
+        QStringList cli{QStringLiteral("--resolution=50"), QStringLiteral("--test-picture=Color pattern")};
+        cli << QStringLiteral("--mode=%1").arg(c.pixelType == 2 ? "Color" : "Gray");
+        if (c.pixelType == 0)
+            cli << QStringLiteral("--depth=1");
+        setOption("test-picture", QStringLiteral("Color pattern"));
+        QList<std::pair<const char*, QVariant>> restore;
+        for (const auto& [name, value] : c.options) {
+            restore.prepend({name, lib->sourceOptions()->value(QString::fromLatin1(name))});
+            setOption(name, value);
+            if (QByteArray(name) != "ppl-loss")
+                cli << QStringLiteral("--%1=%2").arg(QLatin1String(name),
+                                                     value.typeId() == QMetaType::Bool
+                                                         ? QStringLiteral("yes")
+                                                         : value.toString());
+        }
+        const ScannerLibrary::Handle page = lib->AcquireImage(nullptr);
+        for (const auto& [name, value] : restore)
+            setOption(name, value);
+        ASSERT_NE(page, 0u) << qPrintable(lib->LastErrorText());
+        QImage reference = scanimageReference(cli);
+        ASSERT_FALSE(reference.isNull()) << qPrintable(cli.join(' '));
+        reference = reference.copy(0, 0, reference.width() - c.paddingPixels, reference.height());
+        const QImage ours = lib->image(page);
+        ASSERT_EQ(ours.size(), reference.size());
+        EXPECT_LE(largestDifference(ours, reference), c.tolerance);
+        lib->EndAcquisition();
+    }
+}
+
+} // namespace
