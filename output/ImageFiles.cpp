@@ -71,7 +71,7 @@ bool encodeFile(const QImage& image, Format format, const QString& path,
         });
     case Format::Png:
         return writeThroughQFile(path, error, [&](QFile& f) {
-            return encodeWithQt(image, f, "png", -1, error);
+            return encodePng(image, f, error);
         });
     case Format::Pdf:
         return writeThroughQFile(path, error, [&](QFile& f) {

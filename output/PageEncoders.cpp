@@ -1,5 +1,6 @@
 #include "PageEncoders.h"
 
+#include "ColourReduction.h"
 #include "PageRows.h"
 
 #include <QFile>
@@ -123,24 +124,15 @@ bool encodeGif(const QImage& image, const QString& path, QString* error)
         setError(error, QStringLiteral("The page is too large for a GIF file"));
         return false;
     }
-    // 256 colours at most: Qt keeps the exact colours of a page that has few enough and
-    // otherwise maps onto a fixed palette with error diffusion.
-    const QImage indexed = image.format() == QImage::Format_Indexed8
-                               ? image
-                               : image.convertToFormat(QImage::Format_Indexed8);
-    if (indexed.isNull()) {
-        setError(error, QStringLiteral("Out of memory while reducing the colours"));
-        return false;
-    }
+    ColourReduction indexed(image);
+    const QList<QRgb>& palette = indexed.palette();
     int bits = 1;
-    while ((1 << bits) < indexed.colorCount())
+    while ((1 << bits) < palette.size())
         ++bits;
     std::vector<GifColorType> colours(size_t(1) << bits, GifColorType{0, 0, 0});
-    for (int i = 0; i < indexed.colorCount(); ++i) {
-        const QRgb c = indexed.color(i);
-        colours[size_t(i)] = GifColorType{GifByteType(qRed(c)), GifByteType(qGreen(c)),
-                                          GifByteType(qBlue(c))};
-    }
+    for (qsizetype i = 0; i < palette.size(); ++i)
+        colours[size_t(i)] = GifColorType{GifByteType(qRed(palette[i])), GifByteType(qGreen(palette[i])),
+                                          GifByteType(qBlue(palette[i]))};
 
     int code = 0;
     GifFileType* gif = EGifOpenFileName(QFile::encodeName(path).constData(), false, &code);
@@ -155,7 +147,7 @@ bool encodeGif(const QImage& image, const QString& path, QString* error)
     // giflib masks each line in place, so it gets a copy of the row.
     std::vector<GifPixelType> line(size_t(image.width()));
     for (int y = 0; ok && y < image.height(); ++y) {
-        std::memcpy(line.data(), indexed.constScanLine(y), line.size());
+        std::memcpy(line.data(), indexed.row(y), line.size());
         ok = EGifPutLine(gif, line.data(), image.width()) == GIF_OK;
     }
     if (!ok)
@@ -277,6 +269,8 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
         TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
     else
         TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    if (compression == COMPRESSION_LZW && kind != PageKind::Bilevel)
+        TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);   // smaller and faster on scans
     if (compression == COMPRESSION_JPEG) {
         TIFFSetField(t, TIFFTAG_JPEGQUALITY, std::clamp(jpegQuality, 1, 100));
         if (kind == PageKind::Colour)
@@ -292,8 +286,8 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
 
     PageRows rows(page, layout);
     const tmsize_t rowBytes = rows.bytesPerRow();
-    // Strips of about 256 KiB; JPEG wants a multiple of 16 rows (chroma subsampling).
-    uint32_t rowsPerStrip = uint32_t(std::max<tmsize_t>(1, (256 * 1024) / rowBytes));
+    // Strips of about 128 KiB; JPEG wants a multiple of 16 rows (chroma subsampling).
+    uint32_t rowsPerStrip = uint32_t(std::max<tmsize_t>(1, (128 * 1024) / rowBytes));
     if (rowsPerStrip >= 16)
         rowsPerStrip -= rowsPerStrip % 16;
     else if (compression == COMPRESSION_JPEG)

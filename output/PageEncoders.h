@@ -12,7 +12,8 @@ typedef struct tiff TIFF;
 
 bool encodeBmp(const QImage& image, QIODevice& out, QString* error);
 bool encodeGif(const QImage& image, const QString& path, QString* error);
-// JPEG or PNG through Qt's own writers ("jpeg", "png").
+bool encodePng(const QImage& image, QIODevice& out, QString* error);
+// JPEG through Qt's own writer ("jpeg").
 bool encodeWithQt(const QImage& image, QIODevice& out, const char* format, int quality,
                   QString* error);
 

@@ -39,19 +39,33 @@ void expectSamePixels(const QImage& written, const QImage& original, double tole
 struct FormatCase
 {
     const char* name;
-    const char* page;    // colour, gray, bilevel
+    const char* page;    // colour, gray, bilevel, noisy, few (colours)
     int tiffCompression;
     int bitsPerPixel;    // as stored in the file
     bool resolution;     // the format records it
     double tolerance;    // mean pixel difference after decoding; < 0: not compared by Qt
 };
 
+// A colour page of under 256 colours, which GIF must keep exactly.
+QImage fewColoursPage()
+{
+    QImage page = colourPage(301, 203, 150);
+    for (int y = 0; y < page.height(); ++y) {
+        uchar* row = page.scanLine(y);
+        for (int i = 0; i < 3 * page.width(); ++i)
+            row[i] &= 0xc0;
+    }
+    return page;
+}
+
 QImage pageOf(const char* kind)
 {
     const QString k = QLatin1String(kind);
     return k == QLatin1String("gray") ? grayPage(301, 203, 150)
          : k == QLatin1String("bilevel") ? bilevelPage(301, 203, 150)
-                                        : colourPage(301, 203, 150);
+         : k == QLatin1String("noisy") ? noisyPage(301, 203, 150)
+         : k == QLatin1String("few") ? fewColoursPage()
+                                      : colourPage(301, 203, 150);
 }
 
 } // namespace
@@ -64,15 +78,19 @@ TEST_F(ImageFilesTest, EveryFormatIsReadBackWithItsSizeDepthAndResolution)
         {"page.bmp", "bilevel", 1, 1, true, 0},
         {"page.gif", "colour", 1, 8, false, 40},
         {"page.gif", "gray", 1, 8, false, 0},
+        {"page.gif", "few", 1, 8, false, 0},
         {"page.jpg", "colour", 1, 24, true, 8},
         {"page.JPEG", "gray", 1, 8, true, 4},
         {"page.png", "colour", 1, 24, true, 0},
         {"page.png", "bilevel", 1, 1, true, 0},
+        {"page.png", "noisy", 1, 24, true, 0},
+        {"page.png", "gray", 1, 8, true, 0},
         {"page.pdf", "colour", 1, 24, true, -1},
         {"page.pdf", "gray", 1, 8, true, -1},
         {"page.pdf", "bilevel", 1, 1, true, -1},
         {"page.tif", "colour", 1, 24, true, 0},
         {"page.tiff", "gray", 5, 8, true, 0},
+        {"page.tiff", "colour", 5, 24, true, 0},
         {"page.TIF", "bilevel", 1, 1, true, 0},
     };
     for (const FormatCase& c : cases) {
