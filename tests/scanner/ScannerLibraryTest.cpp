@@ -6,11 +6,15 @@
 #include "scanner/SaneScannerLibrary.h"
 #include "scanner/SourceOptions.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QStringList>
 
 #include <memory>
+
+#include <tiffio.h>
 
 namespace {
 
@@ -311,6 +315,90 @@ TEST_F(ScannerLibraryTest, DecodesEveryKindOfFrame)
         EXPECT_LE(largestDifference(ours, reference), c.tolerance);
         lib->EndAcquisition();
     }
+}
+
+// The page files go through the library's settings and the encoders' safe writing.
+TEST_F(ScannerLibraryTest, WritesPagesWithTheSettingsInForce)
+{
+    open(2, 100);
+    setOption("test-picture", QStringLiteral("Color pattern"));
+    const ScannerLibrary::Handle page = lib->AcquireImage(nullptr);
+    ASSERT_NE(page, 0u);
+    const QString dir = scratchDir();
+
+    ASSERT_EQ(lib->WriteImageFile(page, dir + "/page.PNG"), 1) << qPrintable(lib->LastErrorText());
+    const QImage back(dir + "/page.PNG");
+    EXPECT_EQ(back.size(), lib->image(page).size());
+    EXPECT_EQ(back.dotsPerMeterX(), 3937); // 100 dpi
+
+    lib->SetJpegQuality(10);
+    ASSERT_EQ(lib->WriteImageFile(page, dir + "/low.jpg"), 1);
+    lib->SetJpegQuality(95);
+    ASSERT_EQ(lib->WriteImageFile(page, dir + "/high.jpg"), 1);
+    EXPECT_LT(QFile(dir + "/low.jpg").size(), QFile(dir + "/high.jpg").size());
+
+    lib->SetTiffCompression(0, 5);
+    ASSERT_EQ(lib->WriteImageFile(page, dir + "/page.tiff"), 1) << qPrintable(lib->LastErrorText());
+    TIFF* tiff = TIFFOpen(QFile::encodeName(dir + "/page.tiff").constData(), "r");
+    ASSERT_TRUE(tiff);
+    uint16_t compression = 0;
+    TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFClose(tiff);
+    EXPECT_EQ(compression, 5);
+
+    // A name that is taken is never replaced.
+    const QByteArray before = [&] { QFile f(dir + "/page.PNG"); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    EXPECT_EQ(lib->WriteImageFile(page, dir + "/page.PNG"), 0);
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::FileWriteFailed);
+    QFile again(dir + "/page.PNG");
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(again.readAll(), before);
+    // ... and the job's variant moves on to the next free name.
+    QString written;
+    EXPECT_EQ(lib->WriteImageFileNoClobber(page, dir + "/page.PNG",
+                                           [&] { return dir + "/page_1.PNG"; }, &written), 1);
+    EXPECT_EQ(written, dir + "/page_1.PNG");
+
+    EXPECT_EQ(lib->WriteImageFile(page, dir + "/missing/page.png"), 0);
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::FileWriteFailed);
+    EXPECT_FALSE(lib->LastErrorText().isEmpty());
+    EXPECT_EQ(lib->WriteImageFile(0, dir + "/none.png"), 0);
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::InvalidHandle);
+    EXPECT_FALSE(QFile::exists(dir + "/none.png"));
+}
+
+TEST_F(ScannerLibraryTest, MultipageFileFromLoadedPages)
+{
+    QImage a(300, 200, QImage::Format_RGB888), b(200, 300, QImage::Format_Grayscale8);
+    a.fill(Qt::red);
+    b.fill(Qt::gray);
+    ASSERT_TRUE(a.save(scratchDir() + "/a.bmp") && b.save(scratchDir() + "/b.bmp"));
+    const QString out = scratchDir() + "/doc.tiff";
+
+    ASSERT_EQ(lib->BeginMultipageFile(out), 1) << qPrintable(lib->LastErrorText());
+    for (const char* name : {"/a.bmp", "/b.bmp", "/a.bmp"}) {
+        const ScannerLibrary::Handle h = lib->LoadImageFile(scratchDir() + name);
+        ASSERT_NE(h, 0u);
+        EXPECT_EQ(lib->AppendPage(h), 1);
+        lib->ReleaseImage(h);
+    }
+    ASSERT_EQ(lib->EndMultipageFile(), 1) << qPrintable(lib->LastErrorText());
+    TIFF* tiff = TIFFOpen(QFile::encodeName(out).constData(), "r");
+    ASSERT_TRUE(tiff);
+    EXPECT_EQ(TIFFNumberOfDirectories(tiff), 3);
+    TIFFClose(tiff);
+
+    // A page that cannot be read spoils the document: nothing appears under its name.
+    const QString failed = scratchDir() + "/failed.pdf";
+    ASSERT_EQ(lib->BeginMultipageFile(failed), 1);
+    const ScannerLibrary::Handle missing = lib->LoadImageFile(scratchDir() + "/gone.bmp");
+    EXPECT_EQ(missing, 0u);
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::FileReadFailed);
+    EXPECT_EQ(lib->AppendPage(missing), 0);
+    EXPECT_EQ(lib->EndMultipageFile(), 0);
+    EXPECT_NE(lib->LastErrorCode(), 0);
+    EXPECT_EQ(QDir(scratchDir()).entryList({"failed*", ".*failed*"}, QDir::Files | QDir::Hidden),
+              QStringList());
 }
 
 } // namespace
