@@ -1,0 +1,256 @@
+#include "about/AboutTexts.h"
+#include "about/UpdateCheck.h"
+#include "app/Error.h"
+#include "app/SettingsStore.h"
+#include "IsolatedTest.h"
+#include "ScriptedDialogs.h"
+#include "TestHttpServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray kDocumentPath = "/download/quillora/quillora.xml";
+
+QByteArray document(const QByteArray& inside)
+{
+    return "<?xml version=\"1.0\"?>\n<Update>" + inside + "</Update>\n";
+}
+
+QByteArray withVersion(const QByteArray& version)
+{
+    return document("<Program_Info><Program_Version>" + version + "</Program_Version></Program_Info>");
+}
+
+// A newer version padded by a comment to exactly `size` bytes.
+QByteArray paddedTo(qsizetype size)
+{
+    const QByteArray shell = withVersion("2.0") + "<!---->";
+    return shell.left(shell.size() - 3) + QByteArray(size - shell.size(), 'x') + "-->";
+}
+
+QByteArray entityBomb()
+{
+    QByteArray dtd = "<!ENTITY e0 \"2.0.\">";
+    for (int i = 1; i <= 7; ++i) {
+        dtd += "<!ENTITY e" + QByteArray::number(i) + " \"";
+        for (int k = 0; k < 10; ++k)
+            dtd += "&e" + QByteArray::number(i - 1) + ";";
+        dtd += "\">";
+    }
+    return "<?xml version=\"1.0\"?><!DOCTYPE Update [" + dtd
+           + "]><Update><Program_Info><Program_Version>&e7;</Program_Version></Program_Info></Update>";
+}
+
+class UpdateCheckTest : public IsolatedTest
+{
+protected:
+    void SetUp() override
+    {
+        IsolatedTest::SetUp();
+        ASSERT_NE(server.port(), 0);
+        SettingsStore().writeString(QStringLiteral("UpdateHost"),
+                                    QStringLiteral("127.0.0.1:%1").arg(server.port()));
+        check.setUrlOpener([this](const QUrl& url) { opened.append(url); });
+    }
+
+    // Serves `body` with `status` at the end of a chain of `redirects` redirects.
+    void serve(int status, const QByteArray& body, int redirects = 0)
+    {
+        server.answer = [=](const TestHttpServer::Request& request) {
+            const int step = request.path == kDocumentPath ? 0 : request.path.mid(3).toInt();
+            if (step < redirects)
+                return TestHttpServer::response(
+                    302, "moved", {"Location: /r/" + QByteArray::number(step + 1)});
+            return TestHttpServer::response(status, body);
+        };
+    }
+
+    QByteArray downloaded() const
+    {
+        QFile file(tempDir() + QStringLiteral("/quillora.xml"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    TestHttpServer server;
+    ScriptedDialogs dialogs;
+    QList<QUrl> opened;
+    UpdateCheck check{aboutEnglishText};
+};
+
+struct ServerCase
+{
+    const char* name;
+    QByteArray body;
+    const char* shown; // the message's key, or nullptr for a silent end
+    int status = 200;
+    int redirects = 0;
+    bool neverAnswers = false;
+};
+
+void PrintTo(const ServerCase& c, std::ostream* os) { *os << c.name; }
+
+class ServerAnswer : public UpdateCheckTest, public ::testing::WithParamInterface<ServerCase> {};
+
+TEST_P(ServerAnswer, DecidesWhatTheUserIsTold)
+{
+    const ServerCase& c = GetParam();
+    QFile outside(tempDir() + QStringLiteral("/outside.txt"));
+    ASSERT_TRUE(outside.open(QIODevice::WriteOnly) && outside.write("2.0") == 3);
+    outside.close();
+    QByteArray body = c.body;
+    body.replace("%OUTSIDE%", QFileInfo(outside).absoluteFilePath().toUtf8());
+    if (c.neverAnswers) {
+        check.setTimeout(300ms);
+        server.answer = nullptr;
+    } else {
+        serve(c.status, body, c.redirects);
+    }
+    dialogs.answers = {Dialogs::No};
+
+    check.run();
+
+    ASSERT_FALSE(server.requests.isEmpty());
+    if (!c.shown) {
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.texts().join(u'|').toStdString();
+        return;
+    }
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    const ScriptedDialogs::Shown& shown = dialogs.messages.first();
+    const bool newer = qstrcmp(c.shown, "IDS_4") == 0;
+    EXPECT_EQ(shown.text, aboutEnglishText(QString::fromLatin1(c.shown)));
+    EXPECT_EQ(shown.title, u"Checking Quillora updates");
+    EXPECT_EQ(shown.icon, Dialogs::Information);
+    EXPECT_EQ(shown.buttons, newer ? (Dialogs::Yes | Dialogs::No) : Dialogs::Buttons(Dialogs::Ok));
+    if (newer) {
+        EXPECT_EQ(shown.defaultButton, Dialogs::Yes);
+    }
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(downloaded(), body);
+}
+
+const ServerCase kServerCases[] = {
+    {"Equal", withVersion("1.17.0.0"), "IDS_6"},
+    {"NewerBuild", withVersion("1.17.0.1"), "IDS_4"},
+    {"TwoNumbers", withVersion("1.18"), "IDS_4"},
+    {"Words", withVersion("Release 1.20 build 7"), "IDS_4"},
+    {"HundredSpills", withVersion("1.100.0.0"), "IDS_4"},
+    {"Older", withVersion("1.9.9.9"), "IDS_6"},
+    {"FifthNumberIgnored", withVersion("1.17.0.0.5"), "IDS_6"},
+    {"Cdata", withVersion("<![CDATA[1.18]]>"), "IDS_4"},
+    {"VersionMissing", document("<Program_Info><Version>2.0</Version></Program_Info>"), "IDS_6"},
+    {"VersionEmpty", document("<Program_Info><Program_Version/></Program_Info>"), "IDS_6"},
+    {"FirstInfoCounts",
+     document("<Program_Info><Program_Version>1.0</Program_Version></Program_Info>"
+              "<Program_Info><Program_Version>2.0</Program_Version></Program_Info>"),
+     "IDS_6"},
+    {"NoInfo", document("<Program_Version>2.0</Program_Version>"), nullptr},
+    {"InfoNested", document("<Wrap><Program_Info><Program_Version>2.0</Program_Version></Program_Info></Wrap>"), nullptr},
+    {"NameCaseDiffers", document("<program_info><Program_Version>2.0</Program_Version></program_info>"), nullptr},
+    {"ElevenDigits", withVersion("12345678901.0"), nullptr},
+    {"CommentBesideText", withVersion("2.0<!-- released -->"), nullptr},
+    {"ChildElement", withVersion("<v>2.0</v>"), nullptr},
+    {"Malformed", document("<Program_Info><Program_Version>2.0</Program_Info>"), nullptr},
+    {"ExternalEntity",
+     "<?xml version=\"1.0\"?><!DOCTYPE Update [<!ENTITY v SYSTEM \"file://%OUTSIDE%\">]>"
+     "<Update><Program_Info><Program_Version>&v;</Program_Version></Program_Info></Update>",
+     nullptr},
+    {"EntityExpansionBounded", entityBomb(), nullptr},
+    {"NotFound", withVersion("2.0"), nullptr, 404},
+    {"FifteenRedirects", withVersion("2.0"), "IDS_4", 200, 15},
+    {"SixteenRedirects", withVersion("2.0"), nullptr, 200, 16},
+    {"NeverAnswers", {}, nullptr, 200, 0, true},
+    {"OneMebibyte", paddedTo(1 << 20), "IDS_4"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ServerAnswer, ::testing::ValuesIn(kServerCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Past the limit the download stops: nothing is shown, and the file holds no more than it.
+TEST_F(UpdateCheckTest, DocumentOverOneMebibyteIsDropped)
+{
+    serve(200, paddedTo(2 << 20));
+    check.run();
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_LE(downloaded().size(), 1 << 20);
+}
+
+TEST_F(UpdateCheckTest, YesOpensTheDownloadPageAndNoOpensNothing)
+{
+    serve(200, withVersion("1.18"));
+    dialogs.answers = {Dialogs::No, Dialogs::Yes};
+    check.run();
+    EXPECT_TRUE(opened.isEmpty());
+    check.run();
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(aboutEnglishText(QStringLiteral("IDS_9")))});
+}
+
+TEST_F(UpdateCheckTest, RequestCarriesTheHeadersAndCookiesAndTheFileIsReplaced)
+{
+    const QByteArray first = withVersion("1.17.0.0") + QByteArray(500, ' ');
+    const QByteArray second = withVersion("1.17");
+    server.answer = [&](const TestHttpServer::Request&) {
+        return server.requests.size() == 1
+                   ? TestHttpServer::response(200, first, {"Set-Cookie: visit=1; Path=/"})
+                   : TestHttpServer::response(200, second);
+    };
+    check.run();
+    EXPECT_EQ(downloaded(), first);
+    check.run();
+    EXPECT_EQ(downloaded(), second);
+
+    ASSERT_EQ(server.requests.size(), 2);
+    const TestHttpServer::Request& r = server.requests[0];
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_EQ(r.path, kDocumentPath);
+    EXPECT_EQ(r.version, "HTTP/1.1");
+    EXPECT_EQ(r.headers.value("host"), "127.0.0.1:" + QByteArray::number(server.port()));
+    EXPECT_EQ(r.headers.value("accept"), "text/html, */*");
+    EXPECT_EQ(r.headers.value("user-agent"), "Mozilla/3.0 (compatible; Quillora)");
+    EXPECT_FALSE(r.headers.contains("cookie"));
+    EXPECT_EQ(server.requests[1].headers.value("cookie"), "visit=1");
+}
+
+TEST_F(UpdateCheckTest, DownloadFileThatCannotBeCreatedIsReportedBeforeAnyRequest)
+{
+    serve(200, withVersion("2.0"));
+    qputenv("TEMP", (scratchDir() + QStringLiteral("/missing/")).toLocal8Bit());
+    EXPECT_THROW(check.run(), QuilloraError);
+    EXPECT_TRUE(server.requests.isEmpty());
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+// The download file is created afresh: a link planted under its name is replaced, and the
+// file it points to is left alone.
+TEST_F(UpdateCheckTest, PlantedLinkIsReplacedNotWrittenThrough)
+{
+    const QString victim = scratchDir() + QStringLiteral("/victim");
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
+    file.close();
+    ASSERT_TRUE(QFile::link(victim, tempDir() + QStringLiteral("/quillora.xml")));
+    serve(200, withVersion("1.17.0.0"));
+    check.run();
+    EXPECT_EQ(downloaded(), withVersion("1.17.0.0"));
+    EXPECT_FALSE(QFileInfo(tempDir() + QStringLiteral("/quillora.xml")).isSymLink());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "keep");
+}
+
+TEST(UpdateDocumentPath, JoinsTempWithOrWithoutTrailingSeparator)
+{
+    qputenv("TEMP", "/var/tmp/q/");
+    EXPECT_EQ(UpdateCheck::documentPath(), u"/var/tmp/q/quillora.xml");
+    qputenv("TEMP", "/var/tmp/q");
+    EXPECT_EQ(UpdateCheck::documentPath(), u"/var/tmp/q/quillora.xml");
+    qunsetenv("TEMP");
+    EXPECT_EQ(UpdateCheck::documentPath(), QDir::tempPath() + QStringLiteral("/quillora.xml"));
+}
+
+} // namespace
