@@ -1,5 +1,8 @@
 #include "about/Tfrm_About.h"
 
+#include "i18n/TCustomLangTable.h"
+#include "i18n/TLangDispatcher.h"
+#include "i18n/WidgetLangAdapter.h"
 #include "ui/Artwork.h"
 #include "ui/DesignFont.h"
 #include "ui_Tfrm_About.h"
@@ -38,6 +41,8 @@ Tfrm_About::Tfrm_About(QWidget* parent)
     }
     m_ui->btn_Update->setFocus();
     connect(m_ui->btn_OK, &QPushButton::clicked, this, &Tfrm_About::btn_OKClick);
+    // Registers with the main window's dispatcher, created before this window.
+    LangTable1 = attachLangTable(this, TLangDispatcher::shared());
 }
 
 Tfrm_About::~Tfrm_About() = default;

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class TLangTable;
+
 namespace Ui {
 class Tfrm_About;
 }
@@ -18,6 +20,8 @@ public:
     ~Tfrm_About() override;
 
     Ui::Tfrm_About* ui() const { return m_ui.get(); }
+    // This window's translation table and messages.
+    TLangTable* LangTable1;
 
 public slots:
     void btn_OKClick();

@@ -3,6 +3,9 @@
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
 #include "app/SettingsStore.h"
+#include "i18n/TCustomLangTable.h"
+#include "i18n/TLangDispatcher.h"
+#include "i18n/WidgetLangAdapter.h"
 #include "ui/Artwork.h"
 #include "ui/DesignFont.h"
 #include "ui/ImageList.h"
@@ -28,6 +31,7 @@ const QString kAdf = QStringLiteral("ADF");
 const QString kColor = QStringLiteral("Color");
 const QString kFilePrefix = QStringLiteral("FilePrefix");
 const QString kHideUI = QStringLiteral("HideUI");
+const QString kLang = QStringLiteral("Lang");
 
 // A context-menu entry that stands for an action: it shows the action's caption and icon,
 // follows them when they change (a language switch), and runs the action's handler.
@@ -88,6 +92,10 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     setUpImagesPane();
     setUpTabOrder();
 
+    // The command bar has a font of its own, so a language switch gives it its character set.
+    m_ui->ActionMainMenuBar1->setFont(designFont(QStringLiteral("Tahoma"), 11));
+    LangDispatcher1 = attachLangDispatcher(this);
+    LangTable1 = attachLangTable(this, LangDispatcher1);
     connect(m_ui->edt_Path, &QLineEdit::textChanged, this, guard(&Tfrm_Main::edt_PathChange));
     connect(m_ui->chb_UI, &QCheckBox::toggled, this, guard(&Tfrm_Main::chb_UIClick));
     connect(m_ui->btn_fmtSettings, &QPushButton::clicked, this,
@@ -197,7 +205,9 @@ void Tfrm_Main::showSequence()
     m_rememberedFolder = store.readString(kPath);
     if (store.valueExists(kResolution))
         selectIndex(m_ui->cmb_Resolution, store.readInteger(kResolution));
-    // The stored "Lang" is handed to the language switch here, before any text is shown.
+    // Before any text is shown; a name the dispatcher does not list ends the sequence.
+    if (store.valueExists(kLang))
+        LangDispatcher1->SetLanguage(store.readString(kLang));
     if (store.valueExists(kFormat))
         selectIndex(m_ui->cb_Format, store.readInteger(kFormat));
     if (store.valueExists(kDatenum) && store.readBool(kDatenum))
@@ -213,9 +223,8 @@ void Tfrm_Main::showSequence()
     CommandLineCounter = 1;
 
     m_ui->PageControl->setCurrentWidget(m_ui->TabSheet2);
-    m_ui->lbl_Title->setText(QStringLiteral("Choose your scanner"));
-    m_ui->lbl_Description->setText(QStringLiteral(
-        "First of all please specify what of the installed scanners you wish to use."));
+    m_ui->lbl_Title->setText(LangTable1->GetTextOrDefault("IDS_5"));
+    m_ui->lbl_Description->setText(LangTable1->GetTextOrDefault("IDS_6"));
 
     // The scanner list is filled here and the remembered scanner ("Source") selected.
 

@@ -15,6 +15,8 @@ class QAction;
 class QComboBox;
 class QMenu;
 class QListWidgetItem;
+class TLangDispatcher;
+class TLangTable;
 struct MultipageCommand;
 
 namespace Ui {
@@ -57,6 +59,9 @@ public:
     QAction* SavetosinglePDF1;
     QAction* SavetoTIFF1;
 
+    // The program's language, and this window's translation table and messages.
+    TLangDispatcher* LangDispatcher1;
+    TLangTable* LangTable1;
     // Numbers the pages of a command-line scan.
     int CommandLineCounter = 1;
 
