@@ -1,0 +1,28 @@
+#pragma once
+
+#include "output/ImageFiles.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Gathers page files into one multipage PDF or TIFF, chosen by the extension of `target`.
+// Pages are read and appended one at a time in the order given. `progress(pagesDone)` runs
+// before each page and once at the end; returning false cancels. On failure or cancel
+// nothing is left under `target` (an existing file there stays as it was) and the result
+// says why.
+struct MultipageExportResult
+{
+    bool ok = false;
+    bool cancelled = false;
+    QString error;
+};
+
+MultipageExportResult exportMultipage(const QStringList& pages, const QString& target,
+                                      const ImageWriteOptions& options,
+                                      const std::function<bool(int pagesDone)>& progress = {});
+
+// The JPEG quality and TIFF compression in force: the stored ones, as every scan hands
+// them to the encoders (a missing TIFF compression leaves the encoders' default).
+ImageWriteOptions storedWriteOptions();

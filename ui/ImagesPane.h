@@ -1,0 +1,25 @@
+#pragma once
+
+#include <Qt>
+
+class QListWidgetItem;
+class QString;
+
+// A pane entry keeps the full path of its page's temporary copy under this role; its text
+// is the output file's name.
+inline constexpr int CopyPathRole = Qt::UserRole;
+
+QString entryCopyPath(const QListWidgetItem* entry);
+
+// The window's messages for the pane, in English until the window's translation table is
+// wired in: the one place that switches to the table's lookup.
+QString paneMessage(const char* key);
+
+// What tells the two multipage exports apart: their save dialog and their message.
+struct MultipageCommand
+{
+    const char* dialogTitle;
+    const char* filter;
+    const char* defaultSuffix;
+    const char* successKey;
+};
