@@ -87,10 +87,22 @@ QObject* WidgetLangAdapter::component(QByteArrayView name) const
         return m_window;
     const QList<QObject*> all = m_window->findChildren<QObject*>();
     for (QObject* child : all) {
-        if (sameName(name, child->objectName().toLatin1()))
+        if (sameName(name, child->objectName().toLatin1()) && belongsToWindow(child))
             return child;
     }
     return nullptr;
+}
+
+bool WidgetLangAdapter::belongsToWindow(QObject* object) const
+{
+    // Windows owned by this one (the About window is the main window's child) have
+    // components of their own; a pop-up menu belongs to the window that shows it.
+    for (QObject* o = object; o && o != m_window; o = o->parent()) {
+        auto* widget = qobject_cast<QWidget*>(o);
+        if (widget && widget->isWindow() && !qobject_cast<QMenu*>(widget))
+            return false;
+    }
+    return true;
 }
 
 bool WidgetLangAdapter::hasAssignedAction(QObject* target) const

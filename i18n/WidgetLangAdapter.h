@@ -29,6 +29,8 @@ public:
     void applyFont(QObject* target, std::optional<int> charset, const QString& face) override;
 
 private:
+    bool belongsToWindow(QObject* object) const;
+
     QWidget* m_window;
 };
 
