@@ -370,7 +370,6 @@ int SaneScannerLibrary::openDevice(const QByteArray& saneName, const QByteArray&
     m_started = false;
     m_pagesThisRun = 0;
     m_feeder = false;
-    m_threshold = false;
     return 1;
 }
 
@@ -476,7 +475,6 @@ void SaneScannerLibrary::SetPixelType(int pixelType)
 
 void SaneScannerLibrary::applyPixelType()
 {
-    m_threshold = false;
     if (!m_options)
         return;
     const QList<SourceOption> options = m_options->options();
@@ -509,10 +507,8 @@ void SaneScannerLibrary::applyPixelType()
         if (!gray.isEmpty())
             setMode(gray);
         // Without a one-bit mode the page is thresholded when it arrives.
-        if (gray.isEmpty() || !setDepth(1)) {
+        if (gray.isEmpty() || !setDepth(1))
             setDepth(8);
-            m_threshold = true;
-        }
         return;
     }
     if (mode)
@@ -681,9 +677,10 @@ void SaneScannerLibrary::runTransfer(Transfer& t, QObject* parent, SourceDialogV
 
 SaneScannerLibrary::Handle SaneScannerLibrary::keepPage(QImage page)
 {
-    if (m_pixelType == 0 && page.format() != QImage::Format_Mono)
+    // With the dialog shown the user's choice of mode there is the one that counts.
+    if (m_hideUI && m_pixelType == 0 && page.format() != QImage::Format_Mono)
         page = page.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither | Qt::MonoOnly);
-    else if (m_pixelType == 1 && page.format() == QImage::Format_RGB888)
+    else if (m_hideUI && m_pixelType == 1 && page.format() == QImage::Format_RGB888)
         page = page.convertToFormat(QImage::Format_Grayscale8);
     // The device may have rounded the resolution: record what it really used.
     double dpi = m_resolution;

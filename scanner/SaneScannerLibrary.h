@@ -121,7 +121,6 @@ private:
     bool m_wantFeeder = false;
     bool m_feeder = false;    // the feeder was really chosen on the device
     int m_pixelType = 2;
-    bool m_threshold = false; // black and white asked for, device gives gray or colour
     double m_resolution = 0;
 
     int m_jpegQuality = 75;
