@@ -1,0 +1,76 @@
+// Acquires one page from a SANE device through Quillora's scanner library and writes it,
+// for bench/run.sh (compare: scanimage --format=png|jpeg|tiff). SANE_CONFIG_DIR decides
+// which devices exist.
+//
+//   bench_scan <device name> <dpi> <out.png|out.jpg|out.tif> [tiff compression]
+//   bench_scan <device name> <dpi> -     opens the source and sets it up, nothing more: the
+//                                        program's idle size for the memory figures
+//
+// The test backend gets its 'Color pattern' over the full 200 x 200 mm area.
+#include "scanner/SaneScannerLibrary.h"
+#include "scanner/SourceOptions.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+int fail(ScannerLibrary& lib, const char* step)
+{
+    std::fprintf(stderr, "bench_scan: %s failed: %s\n", step, qPrintable(lib.LastErrorText()));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 4) {
+        std::fprintf(stderr, "usage: bench_scan <device name> <dpi> <out> [tiff compression]\n");
+        return 2;
+    }
+    SaneScannerLibrary lib;
+    if (!lib.OpenSourceByName(args[1].toUtf8().constData()))
+        return fail(lib, "OpenSourceByName");
+    if (SourceOptions* options = lib.sourceOptions()) {
+        options->setValue(QStringLiteral("test-picture"), QStringLiteral("Color pattern"));
+        options->setValue(QStringLiteral("depth"), 8);
+        options->setValue(QStringLiteral("tl-x"), 0.0);
+        options->setValue(QStringLiteral("tl-y"), 0.0);
+        options->setValue(QStringLiteral("br-x"), 200.0);
+        options->setValue(QStringLiteral("br-y"), 200.0);
+    }
+    lib.SetHideUI(1);
+    lib.SetUseFeeder(0);
+    lib.SetPixelType(2);
+    lib.SetResolution(args[2].toDouble());
+    lib.SetJpegQuality(75);
+    lib.SetTiffCompression(0, args.size() > 4 ? args[4].toInt() : 5);
+    if (args[3] == QLatin1String("-")) {
+        lib.EndAcquisition();
+        return 0;
+    }
+    // BENCH_PHASES=1 prints how long each phase took (to stderr).
+    const bool phases = qEnvironmentVariableIsSet("BENCH_PHASES");
+    QElapsedTimer timer;
+    timer.start();
+    const ScannerLibrary::Handle page = lib.AcquireImage(nullptr);
+    if (phases)
+        std::fprintf(stderr, "acquire %.3f s\n", timer.nsecsElapsed() / 1e9);
+    timer.restart();
+    if (!page)
+        return fail(lib, "AcquireImage");
+    QFile::remove(args[3]);
+    if (!lib.WriteImageFile(page, args[3]))
+        return fail(lib, "WriteImageFile");
+    if (phases)
+        std::fprintf(stderr, "write %.3f s\n", timer.nsecsElapsed() / 1e9);
+    lib.ReleaseImage(page);
+    lib.EndAcquisition();
+    return 0;
+}
