@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <limits>
+
 namespace {
 
 enum class Format { Unknown, Bmp, Gif, Jpeg, Png, Pdf, Tiff };
@@ -175,8 +177,61 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
     return false;
 }
 
+namespace {
+
+quint32 le32(const uchar* p) { return p[0] | p[1] << 8 | p[2] << 16 | quint32(p[3]) << 24; }
+
+// The bitmaps this program writes itself (24-bit, uncompressed) are read straight from the
+// mapped file into 8-bit RGB, the scanner's own layout: Qt's reader goes through 32-bit pixels
+// one at a time and takes several times as long. Anything else returns a null image and is
+// left to Qt.
+QImage loadPlainBmp(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 54)
+        return {};
+    const uchar* data = file.map(0, file.size());
+    if (!data || data[0] != 'B' || data[1] != 'M')
+        return {};
+    const quint32 offset = le32(data + 10);
+    const quint32 headerSize = le32(data + 14);
+    const qint32 width = qint32(le32(data + 18));
+    const qint32 height = qint32(le32(data + 22));
+    const int bits = data[28] | data[29] << 8;
+    const quint32 compression = le32(data + 30);
+    if (headerSize < 40 || bits != 24 || compression != 0 || width <= 0 || height == 0
+        || height == std::numeric_limits<qint32>::min())
+        return {};
+    const int rows = std::abs(height);
+    const qint64 stride = (qint64(width) * 3 + 3) / 4 * 4;
+    if (qint64(offset) + stride * rows > file.size())
+        return {};
+    QImage image(width, rows, QImage::Format_RGB888);
+    if (image.isNull())
+        return {};
+    for (int y = 0; y < rows; ++y) {
+        const uchar* src = data + offset + stride * (height > 0 ? rows - 1 - y : y);
+        uchar* dst = image.scanLine(y);
+        for (qint32 x = 0; x < width; ++x, src += 3, dst += 3) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+        }
+    }
+    image.setDotsPerMeterX(qint32(le32(data + 38)));
+    image.setDotsPerMeterY(qint32(le32(data + 42)));
+    return image;
+}
+
+} // namespace
+
 QImage loadImageFile(const QString& path, QString* error)
 {
+    if (QFileInfo(path).suffix().compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0) {
+        const QImage image = loadPlainBmp(path);
+        if (!image.isNull())
+            return image;
+    }
     QImageReader reader(path);
     QImage image = reader.read();
     if (image.isNull() && error)

@@ -10,6 +10,7 @@
 #include <tiffio.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -249,6 +250,19 @@ TEST_F(ImageFilesTest, LoadsBitmapsAndReportsWhatItCannotRead)
     const QImage loaded = loadImageFile(out(QStringLiteral("copy.bmp")), &error);
     expectSamePixels(loaded, page, 0);
     EXPECT_NEAR(loaded.dotsPerMeterX() * 0.0254, 300, 0.5);
+
+    // The same page stored top-down (negative height), as some writers do.
+    QFile written(out(QStringLiteral("copy.bmp")));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    QByteArray bytes = written.readAll();
+    const int stride = (120 * 3 + 3) / 4 * 4;
+    QByteArray topDown = bytes.left(54);
+    for (int y = 89; y >= 0; --y)
+        topDown += bytes.mid(54 + y * stride, stride);
+    const qint32 negative = -90;
+    std::memcpy(topDown.data() + 22, &negative, 4);
+    writeBytes(out(QStringLiteral("topdown.bmp")), topDown);
+    expectSamePixels(loadImageFile(out(QStringLiteral("topdown.bmp")), &error), page, 0);
 
     writeBytes(out(QStringLiteral("junk.bmp")), "BM not really a bitmap");
     for (const QString& bad : {out(QStringLiteral("gone.bmp")), out(QStringLiteral("junk.bmp"))}) {
