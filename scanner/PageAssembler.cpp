@@ -66,7 +66,10 @@ bool PageAssembler::beginFrame(const Frame& frame, QString* error)
             return fail(error, QObject::tr("Not enough memory for the page"));
         if (format == QImage::Format_Mono)
             m_image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
-        m_image.fill(0);
+        // Every row that stays is written by the data, except where a later band of a
+        // three-pass page falls short: start those pages black rather than undefined.
+        if (m_framesExpected > 1)
+            std::memset(m_image.bits(), 0, size_t(m_image.sizeInBytes()));
         m_rows = 0;
     } else {
         if (m_framesDone >= m_framesExpected || !isBand(frame.kind))
