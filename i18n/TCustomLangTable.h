@@ -2,6 +2,7 @@
 
 #include "i18n/LangComponentModel.h"
 #include "i18n/LangTableFormat.h"
+#include "i18n/TLangDispatcher.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,8 +12,6 @@
 
 #include <memory>
 #include <vector>
-
-class TLangDispatcher;
 
 // One message of the index: its key and exactly NumOfLanguages cells, entry n-1 holding
 // language n.

@@ -11,10 +11,6 @@ inline constexpr int CopyPathRole = Qt::UserRole;
 
 QString entryCopyPath(const QListWidgetItem* entry);
 
-// The window's messages for the pane, in English until the window's translation table is
-// wired in: the one place that switches to the table's lookup.
-QString paneMessage(const char* key);
-
 // What tells the two multipage exports apart: their save dialog and their message.
 struct MultipageCommand
 {

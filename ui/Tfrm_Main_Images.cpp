@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/Error.h"
 #include "app/ErrorReport.h"
+#include "i18n/TCustomLangTable.h"
 #include "output/MultipageExport.h"
 #include "output/RenameNoReplace.h"
 #include "ui/ImagesPane.h"
@@ -27,27 +28,6 @@
 QString entryCopyPath(const QListWidgetItem* entry)
 {
     return entry ? entry->data(CopyPathRole).toString() : QString();
-}
-
-QString paneMessage(const char* key)
-{
-    static const struct
-    {
-        const char* key;
-        const char* text;
-    } english[] = {
-        {"IDS_1", "TIFF file successfully saved"},
-        {"IDS_48", "It is impossible to rename file. May be file was already deleted or moved"},
-        {"IDS_49", "File rename"},
-        {"IDS_56", "Do you want to delete this image?"},
-        {"IDS_57", "Image deleting"},
-        {"IDS_60", "PDF file successfully saved"},
-        {"IDS_61", "Quillora"},
-    };
-    for (const auto& m : english)
-        if (qstrcmp(m.key, key) == 0)
-            return QString::fromLatin1(m.text);
-    return {};
 }
 
 namespace {
@@ -223,8 +203,8 @@ void Tfrm_Main::lv_ImagesEdited(QListWidgetItem* item, QString& text)
         return;
     if (renameInFolder(m_ui->edt_Path->text(), caption, text))
         return;
-    Dialogs::current().message(Dialogs::Warning, paneMessage("IDS_49"), paneMessage("IDS_48"),
-                               Dialogs::Ok);
+    Dialogs::current().message(Dialogs::Warning, LangTable1->GetTextOrDefault("IDS_49"),
+                               LangTable1->GetTextOrDefault("IDS_48"), Dialogs::Ok);
     text = caption;
 }
 
@@ -232,7 +212,8 @@ void Tfrm_Main::DeleteExecute()
 {
     if (selectionCount() == 0)
         return;
-    if (Dialogs::current().message(Dialogs::Warning, paneMessage("IDS_57"), paneMessage("IDS_56"),
+    if (Dialogs::current().message(Dialogs::Warning, LangTable1->GetTextOrDefault("IDS_57"),
+                                   LangTable1->GetTextOrDefault("IDS_56"),
                                    Dialogs::Yes | Dialogs::No, Dialogs::Yes)
         != Dialogs::Yes)
         return;
@@ -303,7 +284,7 @@ void Tfrm_Main::saveSelectedPages(const MultipageCommand& command)
 
     QProgressDialog progress(QFileInfo(target).fileName(), QStringLiteral("Cancel"), 0,
                              int(pages.size()), this);
-    progress.setWindowTitle(paneMessage("IDS_61"));
+    progress.setWindowTitle(LangTable1->GetTextOrDefault("IDS_61"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
     const MultipageExportResult result =
@@ -317,6 +298,6 @@ void Tfrm_Main::saveSelectedPages(const MultipageCommand& command)
     if (!result.ok)
         throw QuilloraError(QStringLiteral("Cannot save \"%1\": %2")
                                 .arg(QDir::toNativeSeparators(target), result.error));
-    Dialogs::current().message(Dialogs::Information, paneMessage("IDS_61"),
-                               paneMessage(command.successKey), Dialogs::Ok);
+    Dialogs::current().message(Dialogs::Information, LangTable1->GetTextOrDefault("IDS_61"),
+                               LangTable1->GetTextOrDefault(command.successKey), Dialogs::Ok);
 }

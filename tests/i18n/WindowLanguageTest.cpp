@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QToolBar>
 #include <QToolButton>
@@ -118,6 +119,15 @@ TEST_F(WindowLanguageTest, RussianTranslatesBothWindows)
     EXPECT_EQ(in(about, "lbl_Name")->font().family(), QStringLiteral("Tahoma"));
     EXPECT_EQ(fontCharset(in(about, "lbl_Name")), 204);
     EXPECT_EQ(about->LangTable1->GetTextOrDefault("IDS_0"), u8("Версия "));
+
+    // Messages are looked up when shown, in the language now active.
+    auto* pane = in<QListWidget>(main.get(), "lv_Images");
+    pane->addItem(QStringLiteral("gone.bmp"));
+    QString typed = QStringLiteral("renamed.bmp");
+    main->lv_ImagesEdited(pane->item(0), typed);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].title, u8("Переименование файла"));
+    EXPECT_EQ(dialogs.messages[0].text, u8("Невозможно переименовать файл. Возможно файл уже удален или перемещен."));
 }
 
 TEST_F(WindowLanguageTest, GermanKeepsEnglishTextsAndSetsTheCharacterSet)
