@@ -1,5 +1,8 @@
 #include "about/Tfrm_About.h"
 
+#include "about/FileVersion.h"
+#include "about/UpdateCheck.h"
+#include "app/ErrorReport.h"
 #include "i18n/TCustomLangTable.h"
 #include "i18n/TLangDispatcher.h"
 #include "i18n/WidgetLangAdapter.h"
@@ -7,6 +10,7 @@
 #include "ui/DesignFont.h"
 #include "ui_Tfrm_About.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShowEvent>
@@ -43,6 +47,10 @@ Tfrm_About::Tfrm_About(QWidget* parent)
     connect(m_ui->btn_OK, &QPushButton::clicked, this, &Tfrm_About::btn_OKClick);
     // Registers with the main window's dispatcher, created before this window.
     LangTable1 = attachLangTable(this, TLangDispatcher::shared());
+    m_updateCheck = std::make_unique<UpdateCheck>(
+        [this](const QString& key) { return LangTable1->GetTextOrDefault(key.toLatin1()); });
+    connect(m_ui->btn_Update, &QPushButton::clicked, this,
+            [this] { guarded([this] { btn_UpdateClick(); }); });
 }
 
 Tfrm_About::~Tfrm_About() = default;
@@ -52,8 +60,22 @@ void Tfrm_About::btn_OKClick()
     accept();
 }
 
+void Tfrm_About::FormShow()
+{
+    m_ui->lbl_Version->setText(LangTable1->GetTextOrDefault("IDS_0")
+                               + ReadFileVersion(QCoreApplication::applicationFilePath()));
+    m_ui->lbl_Version->adjustSize();
+}
+
+void Tfrm_About::btn_UpdateClick()
+{
+    m_updateCheck->run();
+}
+
 void Tfrm_About::showEvent(QShowEvent* event)
 {
+    if (!event->spontaneous())
+        FormShow();
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;

@@ -5,6 +5,7 @@
 #include <memory>
 
 class TLangTable;
+class UpdateCheck;
 
 namespace Ui {
 class Tfrm_About;
@@ -23,8 +24,14 @@ public:
     // This window's translation table and messages.
     TLangTable* LangTable1;
 
+    // The update check behind btn_Update; it lives as long as the window (cookies too).
+    UpdateCheck& updateCheck() const { return *m_updateCheck; }
+
 public slots:
     void btn_OKClick();
+    // Sets the version label: "IDS_0" and the version of the program's own file.
+    void FormShow();
+    void btn_UpdateClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -32,4 +39,5 @@ protected:
 
 private:
     std::unique_ptr<Ui::Tfrm_About> m_ui;
+    std::unique_ptr<UpdateCheck> m_updateCheck;
 };
