@@ -177,6 +177,15 @@ void Tfrm_Main::setUpTabOrder()
         m_ui->btn_fmtSettings};
     for (qsizetype i = 1; i < settingsPage.size(); ++i)
         setTabOrder(settingsPage[i - 1], settingsPage[i]);
+    // Of the two naming buttons only the checked one is a tab stop; the arrow keys move
+    // between them.
+    for (QRadioButton* naming : {m_ui->RadioButton1, m_ui->RadioButton2}) {
+        auto follow = [naming](bool checked) {
+            naming->setFocusPolicy(checked ? Qt::StrongFocus : Qt::ClickFocus);
+        };
+        follow(naming->isChecked());
+        connect(naming, &QRadioButton::toggled, naming, follow);
+    }
 }
 
 void Tfrm_Main::FormCreate()
