@@ -3,6 +3,7 @@
 #include "app/ErrorReport.h"
 #include "app/QuilloraApplication.h"
 #include "output/Tfrm_fmtSettings.h"
+#include "scanner/HeadlessScan.h"
 #include "ui/Artwork.h"
 #include "ui/Tfrm_Main.h"
 #include "ui/WidgetDialogs.h"
@@ -27,6 +28,9 @@ void saveScreenshotAndQuit(QWidget* window, const QString& file)
 
 int main(int argc, char** argv)
 {
+    // A command-line scan without a display runs without windows; its messages go to
+    // standard error and nothing waits for an answer.
+    const bool withoutDisplay = prepareCommandLineScanWithoutDisplay(argc, argv);
     QuilloraApplication app(argc, argv);
     // The main window is an ordinary top-level window, so it is the one the task bar shows;
     // the other windows are its children and get no task-bar button of their own.
@@ -36,7 +40,8 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon(Artwork::scanner(QSize(64, 64))));
 
     WidgetDialogs dialogs;
-    Dialogs::setCurrent(&dialogs);
+    if (!withoutDisplay)
+        Dialogs::setCurrent(&dialogs);
 
     std::unique_ptr<Tfrm_Main> mainWindow;
     try {

@@ -90,6 +90,7 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     setUpPictures();
     setUpImagesPage();
     setUpImagesPane();
+    setUpScannerPage();
     setUpTabOrder();
 
     // The command bar has a font of its own, so a language switch gives it its character set.
@@ -235,7 +236,7 @@ void Tfrm_Main::showSequence()
     m_ui->lbl_Title->setText(LangTable1->GetTextOrDefault("IDS_5"));
     m_ui->lbl_Description->setText(LangTable1->GetTextOrDefault("IDS_6"));
 
-    // The scanner list is filled here and the remembered scanner ("Source") selected.
+    FillScannerList();
 
     m_ui->lv_Images->clear();
     il_Files->clear();
@@ -244,6 +245,7 @@ void Tfrm_Main::showSequence()
     m_ui->chb_UI->setChecked(store.valueExists(kHideUI) && store.readBool(kHideUI));
 
     // A command-line scan, when one was asked for, runs here and then closes the window.
+    commandLineScanTrigger();
 }
 
 void Tfrm_Main::selectIndex(QComboBox* list, int index)

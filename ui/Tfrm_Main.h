@@ -18,6 +18,7 @@ class QListWidgetItem;
 class TLangDispatcher;
 class TLangTable;
 struct MultipageCommand;
+struct NamingInputs;
 
 namespace Ui {
 class Tfrm_Main;
@@ -84,6 +85,14 @@ public slots:
     void PopupActionBarPopup();
     void lv_ImagesDblClick();
 
+    // The scanner page and the scan jobs (scanner/Tfrm_Main_Scanning.cpp).
+    void FillScannerList();
+    void lv_DevicesClick();
+    void lv_DevicesDblClick();
+    void chb_RememberClick();
+    void RunScanJob();
+    void RunCommandLineScan();
+
 public:
     // An item entered (selected) or left the pane's selection.
     void lv_ImagesSelectItem(QListWidgetItem* item, bool selected);
@@ -94,6 +103,13 @@ public:
     // The first selected entry in list order (null when none) and the number selected.
     QListWidgetItem* selectedEntry() const;
     int selectionCount() const;
+    // An item of the scanner list entered or left the selection.
+    void lv_DevicesSelectItem(QListWidgetItem* item, bool selected);
+    // Output names from the settings page's controls as they are at the call.
+    QString FormatExtension() const;
+    QString DateTimeSuffix() const;
+    QString NextFreeSuffix(const QString& suffix) const;
+    QString NextFreeCommandLinePath();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -111,6 +127,9 @@ private:
     void setSingleImageCommandsEnabled(bool enabled);
     void setMultipageCommandsEnabled(bool enabled);
     void saveSelectedPages(const MultipageCommand& command);
+    void setUpScannerPage();
+    NamingInputs namingInputs() const;
+    void commandLineScanTrigger();
 
     std::unique_ptr<Ui::Tfrm_Main> m_ui;
     CommandLineOptions m_commandLine;
@@ -118,4 +137,5 @@ private:
     QPointer<QDialog> m_about;
     QPointer<QDialog> m_formatSettings;
     bool m_removingEntry = false;
+    bool m_commandLinePageWritten = false;
 };

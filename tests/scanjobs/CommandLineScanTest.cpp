@@ -1,0 +1,86 @@
+#include "SaneFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The program itself, started the way cron or an SSH session starts it: no display.
+class CommandLineScanTest : public SaneFixture
+{
+protected:
+    struct Run
+    {
+        int exitCode = -1;
+        bool finished = false;
+        QString out, err;
+    };
+
+    Run quillora(const QStringList& arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert("XDG_CONFIG_HOME", configDir());
+        env.insert("SANE_CONFIG_DIR", saneConfigDir());
+        env.insert("TEMP", tempDir());
+        env.insert("HOME", root());
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(QUILLORA_PROGRAM), arguments);
+        Run run;
+        // Nothing may wait for an answer: the scan ends on its own or the test fails.
+        run.finished = process.waitForFinished(60000);
+        if (!run.finished)
+            process.kill();
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        run.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return run;
+    }
+
+    QStringList pageArguments() const
+    {
+        return {"/resolution=150", "/mode=2", "/ext=png", "/path=" + scratchDir(), "/fname=Page"};
+    }
+};
+
+TEST_F(CommandLineScanTest, WritesNumberedColourPagesAndExitsZero)
+{
+    writeTestConf({QStringLiteral("test-picture \"Color pattern\"")});
+
+    const Run first = quillora(pageArguments());
+    ASSERT_TRUE(first.finished);
+    EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
+    const QImage page(scratchDir() + "/Page 1.png");
+    EXPECT_EQ(page.size(), QSize(472, 590));
+    EXPECT_FALSE(page.isGrayscale());
+    EXPECT_TRUE(first.out.contains(scratchDir() + "/Page 1.png")) << first.out.toStdString();
+    // Closing the window wrote the settings page's values, as every close does.
+    EXPECT_TRUE(QSettings(settingsFile(), QSettings::IniFormat).contains("FilePrefix"));
+
+    const Run second = quillora(pageArguments());
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    EXPECT_TRUE(QFile::exists(scratchDir() + "/Page 2.png"));
+    EXPECT_EQ(QDir(scratchDir()).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(CommandLineScanTest, NoScannerReportsOnStandardErrorAndFails)
+{
+    QFile dll(saneConfigDir() + "/dll.conf");
+    ASSERT_TRUE(dll.open(QIODevice::WriteOnly | QIODevice::Truncate)); // no backend at all
+    dll.close();
+
+    const Run run = quillora(pageArguments());
+    ASSERT_TRUE(run.finished);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains("Unable to scan.")) << run.err.toStdString();
+    EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+}
+
+} // namespace
