@@ -91,6 +91,7 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     setUpImagesPage();
     setUpImagesPane();
     setUpScannerPage();
+    setUpWizard();
     setUpTabOrder();
 
     // The command bar has a font of its own, so a language switch gives it its character set.

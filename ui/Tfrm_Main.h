@@ -93,6 +93,15 @@ public slots:
     void RunScanJob();
     void RunCommandLineScan();
 
+    // The page machine and the settings page's small handlers (Tfrm_Main_Wizard.cpp).
+    void btn_NextClick();
+    void btn_BackClick();
+    void btn_FolderClick();
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void RadioButton1KeyUp();
+    void RadioButton2KeyUp();
+
 public:
     // An item entered (selected) or left the pane's selection.
     void lv_ImagesSelectItem(QListWidgetItem* item, bool selected);
@@ -128,6 +137,12 @@ private:
     void setMultipageCommandsEnabled(bool enabled);
     void saveSelectedPages(const MultipageCommand& command);
     void setUpScannerPage();
+    void setUpWizard();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void setPageTexts(const char* titleKey, const char* descriptionKey);
+    bool checkDestinationFolder();
+    void applyTarnwickRelayRule();
+    void updateStartNumberBox();
     NamingInputs namingInputs() const;
     void commandLineScanTrigger();
 
