@@ -25,20 +25,11 @@ SANE_Handle handleOf(void* device) { return static_cast<SANE_Handle>(device); }
 
 QString tr(const char* text) { return QCoreApplication::translate("ScannerLibrary", text); }
 
-// "vendor model", cut to fit the caller's name buffer without splitting a character.
+// "vendor model", cut to fit the caller's name buffer.
 QByteArray productName(const SANE_Device* device)
 {
-    QByteArray name = QByteArray(device->vendor ? device->vendor : "") + ' '
-        + QByteArray(device->model ? device->model : "");
-    const int limit = ScannerLibrary::SourceNameSize - 1;
-    if (name.size() > limit) {
-        int cut = limit;
-        // Step back over UTF-8 continuation bytes to the start of the cut character.
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut;
-        name.truncate(cut);
-    }
-    return name;
+    return fitSourceName(QByteArray(device->vendor ? device->vendor : "") + ' '
+                         + QByteArray(device->model ? device->model : ""));
 }
 
 QString unitText(SANE_Unit unit)
@@ -55,6 +46,19 @@ QString unitText(SANE_Unit unit)
 }
 
 } // namespace
+
+QByteArray fitSourceName(QByteArray name)
+{
+    const int limit = ScannerLibrary::SourceNameSize - 1;
+    if (name.size() > limit) {
+        int cut = limit;
+        // Step back over UTF-8 continuation bytes to the start of the cut character.
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.truncate(cut);
+    }
+    return name;
+}
 
 // The options of an open SANE device in the terms of SourceOptions.
 class SaneSourceOptions : public SourceOptions

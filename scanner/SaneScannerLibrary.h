@@ -12,6 +12,10 @@
 #include <memory>
 
 class MultipageWriter;
+
+// A product name cut to fit the name buffer (terminating NUL included) without splitting
+// a character.
+QByteArray fitSourceName(QByteArray name);
 class SourceDialogView;
 struct ScanProgress;
 

@@ -65,6 +65,16 @@ TEST_F(ScannerLibraryTest, ListsEveryDeviceByProductName)
     EXPECT_EQ(lib->NextSourceName(name), 0);
 }
 
+TEST(SourceNameTest, LongNamesAreCutBetweenCharacters)
+{
+    const QByteArray ascii(70, 'a');
+    EXPECT_EQ(fitSourceName(ascii), QByteArray(63, 'a'));
+    // "é" is two bytes: the 63rd byte would be the first half of one.
+    const QByteArray accented = QByteArray(62, 'a') + "\xC3\xA9\xC3\xA9";
+    EXPECT_EQ(fitSourceName(accented), QByteArray(62, 'a'));
+    EXPECT_EQ(fitSourceName("Noname frontend-tester"), QByteArray("Noname frontend-tester"));
+}
+
 TEST_F(ScannerLibraryTest, UnknownNameOpensNothing)
 {
     EXPECT_EQ(lib->OpenSourceByName("Noname frontend-teste"), 0);
@@ -153,6 +163,14 @@ TEST_F(ScannerLibraryTest, FeederGivesEveryPageThenEndsQuietly)
     EXPECT_EQ(states.count(6), 9);
     EXPECT_LT(states.last(), 6);
     EXPECT_EQ(lib->LastErrorCode(), 0) << qPrintable(lib->LastErrorText());
+
+    // Ending the job while the next sheet is already on its way frees the device.
+    open(1, 25, true);
+    ASSERT_NE(lib->AcquireImage(nullptr), 0u);
+    ASSERT_EQ(lib->GetTwainState(), ScannerLibrary::StateTransferReady);
+    lib->EndAcquisition();
+    open(1, 25, false);
+    EXPECT_NE(lib->AcquireImage(nullptr), 0u) << qPrintable(lib->LastErrorText());
 }
 
 // Faults injected through the device's read status: each ends the acquisition with its
