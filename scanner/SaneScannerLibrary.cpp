@@ -225,6 +225,10 @@ SaneScannerLibrary::SaneScannerLibrary() = default;
 
 SaneScannerLibrary::~SaneScannerLibrary()
 {
+    // The library in force lives until the program's very end, after the application
+    // object: a dialog still open then must not be touched any more.
+    if (!QCoreApplication::instance())
+        (void)m_dialog.release();
     closeDevice();
     if (m_initialized)
         sane_exit();
