@@ -62,5 +62,11 @@ QImage makeThumbnail(const QImage& page, int width, int height)
     const ThumbnailPlacement p = thumbnailPlacement(width, height);
     if (p.fitted.isEmpty() || page.isNull())
         return whiteThumbnail();
-    return drawn(p, page.scaled(p.fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    // A cheap first step down to four times the fitted size, then a smooth one: the
+    // picture looks the same and a page of tens of megapixels is not averaged in full.
+    const QSize coarse = p.fitted * 4;
+    const QImage reduced = page.width() > coarse.width() && page.height() > coarse.height()
+                               ? page.scaled(coarse, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                               : page;
+    return drawn(p, reduced.scaled(p.fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }

@@ -1,0 +1,46 @@
+// One interactive scan job through the main window, as the wizard runs it: acquisition,
+// the page file, the temporary bitmap copy, the thumbnail and the pane entry, for
+// bench/pipeline.sh (compare: scanimage --format=png, and scanimage + convert).
+// SANE_CONFIG_DIR decides the device and its defaults (page size, picture); the stored
+// settings (XDG_CONFIG_HOME) give the TIFF compression.
+//
+//   bench_pipeline <folder> <dpi> <format index 0..5> [adf]
+//
+// Prints the number of pages the pane holds.
+#include "ui/Tfrm_Main.h"
+#include "ui_Tfrm_Main.h"
+
+#include <QApplication>
+#include <QListWidget>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quillora"));
+    QApplication::setApplicationName(QStringLiteral("Quillora"));
+    const QStringList args = app.arguments();
+    if (args.size() < 4) {
+        std::fprintf(stderr, "usage: bench_pipeline <folder> <dpi> <format index> [adf]\n");
+        return 2;
+    }
+    Tfrm_Main window;
+    Ui::Tfrm_Main& ui = *window.ui();
+    window.FillScannerList();
+    if (ui.lv_Devices->count() == 0)
+        return 1;
+    ui.lv_Devices->setCurrentRow(0);
+    ui.chb_UI->setChecked(true);
+    ui.chb_ADF->setChecked(args.size() > 4 && args[4] == QLatin1String("adf"));
+    ui.cmb_Mode->setCurrentIndex(2);
+    ui.cmb_Resolution->setCurrentText(args[2]);
+    ui.cb_Format->setCurrentIndex(args[3].toInt());
+    ui.edt_Path->setText(args[1]);
+    ui.RadioButton1->setChecked(true);
+    window.RunScanJob();
+    std::printf("%d\n", ui.lv_Images->count());
+    return ui.lv_Images->count() > 0 ? 0 : 1;
+}
