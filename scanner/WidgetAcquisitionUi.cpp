@@ -16,8 +16,9 @@ QWidget* windowOf(QObject* parent)
     return QApplication::activeWindow();
 }
 
-// A progress window that follows a page read and asks it to stop on Cancel. It appears
-// only when the read takes a while.
+// A progress window that follows a page read and asks it to stop on Cancel. It is shown
+// at once: being modal, it keeps the user from starting another job while the window
+// stays painted.
 class WidgetProgressView : public ProgressView
 {
 public:
@@ -26,10 +27,11 @@ public:
     {
         m_dialog.setObjectName(QStringLiteral("ScanProgress"));
         m_dialog.setWindowModality(Qt::ApplicationModal);
-        m_dialog.setMinimumDuration(500);
+        m_dialog.setMinimumDuration(0);
         m_dialog.setAutoReset(false);
         m_dialog.setAutoClose(false);
         m_dialog.setValue(0);
+        m_dialog.show();
         QObject::connect(&m_dialog, &QProgressDialog::canceled,
                          [&progress] { progress.cancelRequested.store(true); });
         QObject::connect(&m_timer, &QTimer::timeout, [this, &progress] {

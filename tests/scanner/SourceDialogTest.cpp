@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
 
@@ -207,6 +208,30 @@ TEST_F(SourceDialogTest, WithoutAWindowSystemTheDialogIsAnError)
     open(0);
     EXPECT_EQ(lib->AcquireImage(nullptr), 0u);
     EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::DialogUnavailable);
+}
+
+TEST_F(SourceDialogTest, HiddenDialogReadShowsProgressAndCanBeCancelled)
+{
+    open(0);
+    lib->SetHideUI(1);
+    lib->SetResolution(300);
+    ASSERT_TRUE(lib->sourceOptions()->setValue(QStringLiteral("read-delay"), true));
+    ASSERT_TRUE(lib->sourceOptions()->setValue(QStringLiteral("read-delay-duration"), 200000));
+    bool shown = false;
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible() && !shown) {
+                shown = true;
+                p->findChild<QPushButton*>()->click(); // its Cancel button
+            }
+    });
+    timer.start();
+    EXPECT_EQ(lib->AcquireImage(nullptr), 0u);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(lib->LastErrorCode(), 0);
+    EXPECT_EQ(lib->GetTwainState(), ScannerLibrary::StateSourceOpen);
 }
 
 } // namespace
