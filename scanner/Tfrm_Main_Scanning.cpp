@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
 #include "app/SettingsStore.h"
+#include "i18n/TCustomLangTable.h"
 #include "output/FileNaming.h"
 #include "scanner/ScanJob.h"
 #include "scanner/ScannerLibrary.h"
@@ -24,25 +25,6 @@
 namespace {
 
 const QString kSource = QStringLiteral("Source");
-
-// The window's messages for scanning, in English until the window's translation table is
-// wired in: the one place that switches to the table's lookup.
-QString scanMessage(const char* key)
-{
-    static const struct
-    {
-        const char* key;
-        const char* text;
-    } english[] = {
-        {"IDS_8", "No scanner devices found."},
-        {"IDS_9", "TWAIN Alert"},
-        {"IDS_46", "Unable to scan."},
-    };
-    for (const auto& m : english)
-        if (qstrcmp(m.key, key) == 0)
-            return QString::fromLatin1(m.text);
-    return {};
-}
 
 // A click anywhere in the scanner list, on an item or on its empty area, and a double
 // click. A press on the empty area takes the selection away, as a list of icons does.
@@ -109,8 +91,8 @@ void Tfrm_Main::FillScannerList()
     const QString remembered = SettingsStore().readString(kSource);
     ScannerLibrary& library = ScannerLibrary::instance();
     if (library.BeginSourceList() == 0) {
-        Dialogs::current().message(Dialogs::Information, scanMessage("IDS_9"), scanMessage("IDS_8"),
-                                   Dialogs::Ok);
+        Dialogs::current().message(Dialogs::Information, LangTable1->GetTextOrDefault("IDS_9"),
+                                   LangTable1->GetTextOrDefault("IDS_8"), Dialogs::Ok);
         return;
     }
     char name[ScannerLibrary::SourceNameSize] = {};
@@ -222,7 +204,7 @@ void Tfrm_Main::RunScanJob()
     // the locale's thousands separator.
     pane.raiseCounter = [this] { m_ui->UpDown1->step(1); };
 
-    runScanJob(ScannerLibrary::instance(), settings, pane, scanMessage("IDS_46"));
+    runScanJob(ScannerLibrary::instance(), settings, pane, LangTable1->GetTextOrDefault("IDS_46"));
 }
 
 void Tfrm_Main::RunCommandLineScan()
@@ -240,8 +222,8 @@ void Tfrm_Main::RunCommandLineScan()
         scan.sourceName = devices.first()->text();
     scan.parent = QApplication::activeWindow() ? QApplication::activeWindow() : this;
 
-    const CommandLineScanResult result =
-        runCommandLineScan(ScannerLibrary::instance(), scan, CommandLineCounter, scanMessage("IDS_46"));
+    const CommandLineScanResult result = runCommandLineScan(
+        ScannerLibrary::instance(), scan, CommandLineCounter, LangTable1->GetTextOrDefault("IDS_46"));
     m_commandLinePageWritten = result.written;
     // Without a display nobody sees the window: say where the page went.
     if (result.written && withoutDisplay()) {
