@@ -1,6 +1,7 @@
 #include "ScriptedDialogs.h"
 
 #include <QDialog>
+#include <QFileInfo>
 #include <QStringList>
 
 Dialogs::Button ScriptedDialogs::message(Icon icon, const QString& title, const QString& text,
@@ -15,14 +16,17 @@ Dialogs::Button ScriptedDialogs::message(Icon icon, const QString& title, const 
     return defaultButton != NoButton ? defaultButton : Ok;
 }
 
-QString ScriptedDialogs::saveFileName(const QString& title, const QString&, const QString&,
-                                      const QString&)
+QString ScriptedDialogs::saveFileName(const QString& title, const QString&, const QString& filter,
+                                      const QString& defaultSuffix)
 {
     saveTitles.append(title);
+    saveFilters.append(filter);
     if (saveNames.empty())
         return {};
     QString name = saveNames.front();
     saveNames.pop_front();
+    if (!defaultSuffix.isEmpty() && QFileInfo(name).suffix().isEmpty())
+        name += u'.' + defaultSuffix;
     return name;
 }
 

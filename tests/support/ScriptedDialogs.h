@@ -28,6 +28,8 @@ public:
 
     // Queued answers, taken first in, first out.
     std::deque<Button> answers;
+    // Names typed into save dialogs; like the real dialog, a name without an extension
+    // gets the dialog's default one.
     std::deque<QString> saveNames;
     std::deque<QString> folders;
     // A modal window is shown (not exec'd) and given to the next handler, whose return
@@ -38,6 +40,7 @@ public:
     // What was asked.
     QList<Shown> messages;
     QList<QString> saveTitles;
+    QList<QString> saveFilters;  // the filter each save dialog offered
     QList<QString> folderTitles;
     int previews = 0;
     int modals = 0;

@@ -1,0 +1,102 @@
+#include "PaneFixture.h"
+
+#include "ui/PreviewWindow.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QPrintPreviewWidget>
+
+namespace {
+// The colour the request's renderer puts 0.3 in from the top-left corner of a Letter sheet,
+// just inside the image box.
+QColor colourInTheBox(const Dialogs::PreviewRequest& request)
+{
+    QImage sheet(425, 550, QImage::Format_RGB32); // Letter at 50 dpi
+    sheet.setDotsPerMeterX(qRound(50 / 0.0254));
+    sheet.setDotsPerMeterY(qRound(50 / 0.0254));
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    request.render(painter, QRectF(sheet.rect()), 50);
+    painter.end();
+    return sheet.pixelColor(15, 15);
+}
+} // namespace
+
+// Preview shows the first selected entry in list order, from its temporary copy, however
+// the user came to select it and whatever became of the output file.
+TEST_F(PaneTest, PreviewShowsTheFirstSelectedEntrysCopy)
+{
+    addEntry("a.jpg", {40, 30}, Qt::red);
+    addEntry("b.jpg", {40, 30}, Qt::green);
+    QFile::remove(outputFile("a.jpg"));
+    QList<Dialogs::PreviewRequest> requests;
+    dialogs->onPreview = [&](const Dialogs::PreviewRequest& r) { requests.append(r); };
+
+    click(1);
+    click(0, Qt::ControlModifier);
+    action("Preview")->trigger();
+    window->lv_ImagesDblClick();
+    ASSERT_EQ(requests.size(), 2);
+    const Dialogs::PreviewRequest& r = requests.first();
+    EXPECT_EQ(r.title, "Image Preview");
+    EXPECT_EQ(r.printTitle, "Output Options");
+    EXPECT_EQ(r.statusTitle, "Image Status");
+    EXPECT_EQ(r.generatingText, "Generating page %p");
+    EXPECT_EQ(r.printingText, "Printing page %p");
+    EXPECT_EQ(r.documentName, "Quillora Report");
+    EXPECT_EQ(colourInTheBox(r), QColor(Qt::red));
+    EXPECT_TRUE(dialogs->messages.isEmpty());
+
+    // Ctrl-clicking one out disables Preview: a double click then previews nothing.
+    click(0, Qt::ControlModifier);
+    window->lv_ImagesDblClick();
+    EXPECT_EQ(requests.size(), 2);
+}
+
+TEST_F(PaneTest, PreviewOfAMissingOrUnreadableCopyReportsTheFailure)
+{
+    for (bool missing : {true, false}) {
+        SCOPED_TRACE(missing ? "missing" : "not a bitmap");
+        list()->clear();
+        dialogs->messages.clear();
+        QListWidgetItem* entry = addEntry("a.jpg");
+        const QString copy = entryCopyPath(entry);
+        QFile::remove(copy);
+        if (!missing) {
+            QFile f(copy);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("not a bitmap");
+        }
+        click(0);
+        action("Preview")->trigger();
+        EXPECT_EQ(dialogs->previews, 0);
+        ASSERT_EQ(dialogs->messages.size(), 1);
+        EXPECT_EQ(dialogs->messages[0].icon, Dialogs::Critical);
+        EXPECT_TRUE(dialogs->messages[0].text.contains(copy)) << dialogs->messages[0].text.toStdString();
+        EXPECT_EQ(list()->count(), 1);
+    }
+}
+
+// The preview window opens at 100 % and renders the page on its printer, whose print job
+// carries the document's name.
+TEST(PreviewWindowTest, OpensAtFullSizeAndRendersOnItsPrinter)
+{
+    Dialogs::PreviewRequest request;
+    request.title = "Image Preview";
+    request.documentName = "Quillora Report";
+    request.generatingText = "Generating page %p";
+    int rendered = 0;
+    QString docName;
+    request.render = [&](QPainter& painter, const QRectF&, int) {
+        ++rendered;
+        if (auto* printer = dynamic_cast<QPrinter*>(painter.device()))
+            docName = printer->docName();
+    };
+    PreviewWindow window(request);
+    EXPECT_EQ(window.windowTitle(), "Image Preview");
+    EXPECT_DOUBLE_EQ(window.view()->zoomFactor(), 1.0);
+    window.view()->updatePreview();
+    EXPECT_EQ(rendered, 1);
+    EXPECT_EQ(docName, "Quillora Report");
+    EXPECT_EQ(window.view()->pageCount(), 1);
+}
