@@ -90,7 +90,9 @@ void UpDown::writeAssociate()
 
 bool UpDown::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_associate && event->type() == QEvent::KeyPress && isEnabled()) {
+    // The event type is tested first: the box's own destruction sends events, when it is
+    // no longer a line edit.
+    if (event->type() == QEvent::KeyPress && watched == m_associate && isEnabled()) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
             step(key->key() == Qt::Key_Up ? +1 : -1);
