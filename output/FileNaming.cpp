@@ -5,7 +5,10 @@
 
 namespace {
 
-bool isBlankOrControl(QChar c) { return c.unicode() <= 0x20; }
+bool isBlankOrControl(QChar c)
+{
+    return c.unicode() <= 0x20;
+}
 
 QString trimControls(const QString& text)
 {
@@ -58,7 +61,10 @@ QString FormatExtension(const QString& formatText)
     return QLocale::system().toLower(trimControls(formatText.left(4)));
 }
 
-QString trimmedFolder(const QString& folderText) { return trimControls(folderText); }
+QString trimmedFolder(const QString& folderText)
+{
+    return trimControls(folderText);
+}
 
 QString outputPath(const QString& folder, const QString& prefix, const QString& suffix,
                    const QString& extension)
@@ -84,14 +90,18 @@ QString DateTimeSuffix(const QDateTime& now, const QLocale& locale)
     const QTime time = now.time();
     if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
         const QTime wholeSeconds(time.hour(), time.minute(), time.second());
-        text += u' ' + locale.toString(wholeSeconds, withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+        text += u' ' + locale.toString(wholeSeconds,
+                                       withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
     }
     text.replace(u':', u'-');
     text.replace(u'/', u'-');
     return text;
 }
 
-void setNamingClock(NamingClock clock) { clockSlot() = std::move(clock); }
+void setNamingClock(NamingClock clock)
+{
+    clockSlot() = std::move(clock);
+}
 
 QDateTime namingNow()
 {
@@ -102,7 +112,8 @@ QDateTime namingNow()
 QString NextFreeSuffix(const QString& suffix, const NamingInputs& inputs)
 {
     auto candidate = [&](const QString& s) {
-        return outputPath(trimmedFolder(inputs.folderText()), inputs.prefix(), s, inputs.extension());
+        return outputPath(trimmedFolder(inputs.folderText()), inputs.prefix(), s,
+                          inputs.extension());
     };
     if (!fileTaken(candidate(suffix)))
         return suffix;

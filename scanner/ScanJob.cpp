@@ -127,7 +127,8 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
     const int hide = settings.hideUi ? 1 : 0;
     // With the dialog shown pages come until the user closes it; hidden, while the
     // source says another transfer is pending.
-    const int continueState = hide ? ScannerLibrary::StateTransferReady : ScannerLibrary::StateSourceEnabled;
+    const int continueState =
+        hide ? ScannerLibrary::StateTransferReady : ScannerLibrary::StateSourceEnabled;
     library.SetLibraryOptionA(0);
     library.SetHideUI(hide);
     library.SetKeepSourceOpen(1 - hide);
@@ -170,8 +171,8 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
                 QString candidate;
                 do {
                     suffix = wanted + u'_' + QString::number(++n);
-                    candidate = outputPath(trimmedFolder(naming.folderText()), naming.prefix(), suffix,
-                                           naming.extension());
+                    candidate = outputPath(trimmedFolder(naming.folderText()), naming.prefix(),
+                                           suffix, naming.extension());
                 } while (entryExists(candidate));
                 return candidate;
             };
@@ -218,7 +219,7 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
 }
 
 CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandLineScan& scan,
-                                        int& counter, const QString& failureText)
+                                         int& counter, const QString& failureText)
 {
     library.SetLibraryOptionA(0);
     library.SetHideUI(1);

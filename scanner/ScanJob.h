@@ -51,8 +51,8 @@ struct ScanJobPane
 
 struct ScanJobResult
 {
-    int pages = 0;         // pages the scanner delivered
-    QStringList failures;  // pages whose file or copy could not be written, with the reason
+    int pages = 0;        // pages the scanner delivered
+    QStringList failures; // pages whose file or copy could not be written, with the reason
 };
 
 // The interactive job. Reports "failureText" (the window's "Unable to scan.") once at the end
@@ -83,7 +83,7 @@ struct CommandLineScanResult
 
 // One page to the first free command-line path (counter is raised past taken names).
 CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandLineScan& scan,
-                                        int& counter, const QString& failureText);
+                                         int& counter, const QString& failureText);
 
 // The folder for temporary copies: TEMP when set, else the platform's temporary folder.
 QString temporaryFolder();

@@ -31,8 +31,10 @@ const QString kSource = QStringLiteral("Source");
 class DeviceListMouse : public QObject
 {
 public:
-    DeviceListMouse(QListWidget* list, std::function<void()> click, std::function<void()> doubleClick)
-        : QObject(list), m_list(list), m_click(std::move(click)), m_doubleClick(std::move(doubleClick))
+    DeviceListMouse(QListWidget* list, std::function<void()> click,
+                    std::function<void()> doubleClick)
+        : QObject(list), m_list(list), m_click(std::move(click)),
+          m_doubleClick(std::move(doubleClick))
     {
         list->viewport()->installEventFilter(this);
     }
@@ -81,7 +83,8 @@ void Tfrm_Main::setUpScannerPage()
                         lv_DevicesSelectItem(m_ui->lv_Devices->item(i.row()), true);
                 });
             });
-    new DeviceListMouse(list, guard(&Tfrm_Main::lv_DevicesClick), guard(&Tfrm_Main::lv_DevicesDblClick));
+    new DeviceListMouse(list, guard(&Tfrm_Main::lv_DevicesClick),
+                        guard(&Tfrm_Main::lv_DevicesDblClick));
     connect(m_ui->chb_Remember, &QCheckBox::toggled, this, guard(&Tfrm_Main::chb_RememberClick));
 }
 
@@ -145,9 +148,15 @@ void Tfrm_Main::chb_RememberClick()
     }
 }
 
-QString Tfrm_Main::FormatExtension() const { return ::FormatExtension(m_ui->cb_Format->currentText()); }
+QString Tfrm_Main::FormatExtension() const
+{
+    return ::FormatExtension(m_ui->cb_Format->currentText());
+}
 
-QString Tfrm_Main::DateTimeSuffix() const { return ::DateTimeSuffix(namingNow(), QLocale::system()); }
+QString Tfrm_Main::DateTimeSuffix() const
+{
+    return ::DateTimeSuffix(namingNow(), QLocale::system());
+}
 
 QString Tfrm_Main::NextFreeSuffix(const QString& suffix) const
 {
@@ -163,8 +172,8 @@ QString Tfrm_Main::NextFreeCommandLinePath()
 NamingInputs Tfrm_Main::namingInputs() const
 {
     // Read at every candidate: the controls as they are at that moment.
-    return {[this] { return m_ui->edt_Path->text(); }, [this] { return m_ui->edt_FileName->text(); },
-            [this] { return FormatExtension(); }};
+    return {[this] { return m_ui->edt_Path->text(); },
+            [this] { return m_ui->edt_FileName->text(); }, [this] { return FormatExtension(); }};
 }
 
 void Tfrm_Main::RunScanJob()
@@ -222,8 +231,9 @@ void Tfrm_Main::RunCommandLineScan()
         scan.sourceName = devices.first()->text();
     scan.parent = QApplication::activeWindow() ? QApplication::activeWindow() : this;
 
-    const CommandLineScanResult result = runCommandLineScan(
-        ScannerLibrary::instance(), scan, CommandLineCounter, LangTable1->GetTextOrDefault("IDS_46"));
+    const CommandLineScanResult result =
+        runCommandLineScan(ScannerLibrary::instance(), scan, CommandLineCounter,
+                           LangTable1->GetTextOrDefault("IDS_46"));
     m_commandLinePageWritten = result.written;
     // Without a display nobody sees the window: say where the page went.
     if (result.written && withoutDisplay()) {

@@ -37,10 +37,10 @@ QImage drawn(const ThumbnailPlacement& p, const QImage& fitted)
     if (fitted.isNull())
         return thumbnail;
     QPainter painter(&thumbnail);
-    painter.drawImage(p.offset, fitted.size() == p.fitted
-                                    ? fitted
-                                    : fitted.scaled(p.fitted, Qt::IgnoreAspectRatio,
-                                                    Qt::SmoothTransformation));
+    painter.drawImage(
+        p.offset, fitted.size() == p.fitted
+                      ? fitted
+                      : fitted.scaled(p.fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     return thumbnail;
 }
 

@@ -1,5 +1,5 @@
-#include "IsolatedTest.h"
 #include "output/FileNaming.h"
+#include "IsolatedTest.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,13 +39,31 @@ TEST_F(FileNamingTest, NextFreeSuffixTable)
 {
     const QList<SuffixCase> cases = {
         {"free name kept", {}, {}, "Quillora_", "1", "bmp", "1"},
-        {"1 and 1_1 taken", {"Quillora_1.bmp", "Quillora_1_1.bmp"}, {}, "Quillora_", "1", "bmp", "1_2"},
+        {"1 and 1_1 taken",
+         {"Quillora_1.bmp", "Quillora_1_1.bmp"},
+         {},
+         "Quillora_",
+         "1",
+         "bmp",
+         "1_2"},
         {"another extension does not count", {"Quillora_1.png"}, {}, "Quillora_", "1", "bmp", "1"},
         {"extension compared exactly", {"Quillora_1.BMP"}, {}, "Quillora_", "1", "bmp", "1"},
         {"a folder does not count", {}, {"Quillora_1.bmp"}, "Quillora_", "1", "bmp", "1"},
         {"leading zeros kept", {}, {}, "Quillora_", "007", "bmp", "007"},
-        {"leading zeros kept when taken", {"Quillora_007.bmp"}, {}, "Quillora_", "007", "bmp", "007_1"},
-        {"thousands separator carried", {"Quillora_1,000.jpg"}, {}, "Quillora_", "1,000", "jpg", "1,000_1"},
+        {"leading zeros kept when taken",
+         {"Quillora_007.bmp"},
+         {},
+         "Quillora_",
+         "007",
+         "bmp",
+         "007_1"},
+        {"thousands separator carried",
+         {"Quillora_1,000.jpg"},
+         {},
+         "Quillora_",
+         "1,000",
+         "jpg",
+         "1,000_1"},
         {"prefix not trimmed", {"Scan1.bmp"}, {}, "Scan ", "1", "bmp", "1"},
         {"prefix blank counts", {"Scan 1.bmp"}, {}, "Scan ", "1", "bmp", "1_1"},
     };
@@ -67,8 +85,9 @@ TEST_F(FileNamingTest, FolderTrimmedAndInputsReadForEveryCandidate)
     touch("Quillora_1_1.png");
     int extensionReads = 0;
     const QString folder = QStringLiteral("  \t") + scratchDir() + QStringLiteral(" \n");
-    const NamingInputs changing{[folder] { return folder; }, [] { return QStringLiteral("Quillora_"); },
-                                [&] { return ++extensionReads == 1 ? QStringLiteral("bmp") : QStringLiteral("png"); }};
+    const NamingInputs changing{
+        [folder] { return folder; }, [] { return QStringLiteral("Quillora_"); },
+        [&] { return ++extensionReads == 1 ? QStringLiteral("bmp") : QStringLiteral("png"); }};
     // The format changed to PNG after the first try: 1_1 is then taken as a PNG.
     EXPECT_EQ(NextFreeSuffix(QStringLiteral("1"), changing), QStringLiteral("1_2"));
     EXPECT_EQ(extensionReads, 3);
@@ -82,8 +101,11 @@ TEST_F(FileNamingTest, OutputPathAddsSeparatorEvenAfterOne)
 
 TEST_F(FileNamingTest, FormatExtensionOfEveryFormat)
 {
-    const QStringList items = {"BMP (Windows Bitmap)", "GIF (Graphic Interchange Format)", "JPG (JPEG)",
-                               "PNG (Portable Network Graphics)", "PDF (Portable Document Format)",
+    const QStringList items = {"BMP (Windows Bitmap)",
+                               "GIF (Graphic Interchange Format)",
+                               "JPG (JPEG)",
+                               "PNG (Portable Network Graphics)",
+                               "PDF (Portable Document Format)",
                                "TIFF (Tag Image File Format)"};
     QStringList extensions;
     for (const QString& item : items)
@@ -120,12 +142,14 @@ TEST_F(FileNamingTest, TwoPagesInTheSameSecondGetNumbered)
 TEST_F(FileNamingTest, CommandLinePathRaisesCounterPastTakenFiles)
 {
     int counter = 1;
-    EXPECT_EQ(NextFreeCommandLinePath(scratchDir(), "Page", "PNG", counter), scratchDir() + "/Page 1.PNG");
+    EXPECT_EQ(NextFreeCommandLinePath(scratchDir(), "Page", "PNG", counter),
+              scratchDir() + "/Page 1.PNG");
     EXPECT_EQ(counter, 1);
     touch("Page 1.PNG");
     touch("Page 2.PNG");
     ASSERT_TRUE(QDir(scratchDir()).mkdir("Page 3.PNG")); // a folder does not take the name
-    EXPECT_EQ(NextFreeCommandLinePath(scratchDir(), "Page", "PNG", counter), scratchDir() + "/Page 3.PNG");
+    EXPECT_EQ(NextFreeCommandLinePath(scratchDir(), "Page", "PNG", counter),
+              scratchDir() + "/Page 3.PNG");
     EXPECT_EQ(counter, 3);
 }
 

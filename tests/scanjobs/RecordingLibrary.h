@@ -34,22 +34,66 @@ public:
         openSources = openSources || r != 0;
         return log("OpenDefaultSource", r);
     }
-    void SetHideUI(int v) override { logv("SetHideUI", v); m_inner.SetHideUI(v); }
-    void SetKeepSourceOpen(int v) override { logv("SetKeepSourceOpen", v); m_inner.SetKeepSourceOpen(v); }
-    void SetLibraryOptionA(int v) override { logv("SetLibraryOptionA", v); m_inner.SetLibraryOptionA(v); }
-    void SetLibraryOptionB(int v) override { logv("SetLibraryOptionB", v); m_inner.SetLibraryOptionB(v); }
-    void SetJpegQuality(int v) override { logv("SetJpegQuality", v); m_inner.SetJpegQuality(v); }
+    void SetHideUI(int v) override
+    {
+        logv("SetHideUI", v);
+        m_inner.SetHideUI(v);
+    }
+    void SetKeepSourceOpen(int v) override
+    {
+        logv("SetKeepSourceOpen", v);
+        m_inner.SetKeepSourceOpen(v);
+    }
+    void SetLibraryOptionA(int v) override
+    {
+        logv("SetLibraryOptionA", v);
+        m_inner.SetLibraryOptionA(v);
+    }
+    void SetLibraryOptionB(int v) override
+    {
+        logv("SetLibraryOptionB", v);
+        m_inner.SetLibraryOptionB(v);
+    }
+    void SetJpegQuality(int v) override
+    {
+        logv("SetJpegQuality", v);
+        m_inner.SetJpegQuality(v);
+    }
     void SetTiffCompression(int r, int c) override
     {
         calls << QStringLiteral("SetTiffCompression(%1,%2)").arg(r).arg(c);
         m_inner.SetTiffCompression(r, c);
     }
-    void SetUseFeeder(int v) override { logv("SetUseFeeder", v); m_inner.SetUseFeeder(v); }
-    void SetSourceOptionA(int v) override { logv("SetSourceOptionA", v); m_inner.SetSourceOptionA(v); }
-    void SetSourceOptionB(int v) override { logv("SetSourceOptionB", v); m_inner.SetSourceOptionB(v); }
-    void SetSourceOptionC(int v) override { logv("SetSourceOptionC", v); m_inner.SetSourceOptionC(v); }
-    void SetSourceOptionD(int v) override { logv("SetSourceOptionD", v); m_inner.SetSourceOptionD(v); }
-    void SetPixelType(int v) override { logv("SetPixelType", v); m_inner.SetPixelType(v); }
+    void SetUseFeeder(int v) override
+    {
+        logv("SetUseFeeder", v);
+        m_inner.SetUseFeeder(v);
+    }
+    void SetSourceOptionA(int v) override
+    {
+        logv("SetSourceOptionA", v);
+        m_inner.SetSourceOptionA(v);
+    }
+    void SetSourceOptionB(int v) override
+    {
+        logv("SetSourceOptionB", v);
+        m_inner.SetSourceOptionB(v);
+    }
+    void SetSourceOptionC(int v) override
+    {
+        logv("SetSourceOptionC", v);
+        m_inner.SetSourceOptionC(v);
+    }
+    void SetSourceOptionD(int v) override
+    {
+        logv("SetSourceOptionD", v);
+        m_inner.SetSourceOptionD(v);
+    }
+    void SetPixelType(int v) override
+    {
+        logv("SetPixelType", v);
+        m_inner.SetPixelType(v);
+    }
     void SetResolution(double dpi) override
     {
         calls << QStringLiteral("SetResolution(%1)").arg(dpi);
@@ -80,14 +124,20 @@ public:
         openSources = false;
         m_inner.EndAcquisition();
     }
-    int WriteImageFile(Handle h, const QString& path) override { return m_inner.WriteImageFile(h, path); }
+    int WriteImageFile(Handle h, const QString& path) override
+    {
+        return m_inner.WriteImageFile(h, path);
+    }
     int WriteImageFileNoClobber(Handle h, const QString& path, const std::function<QString()>& next,
                                 QString* written) override
     {
         return m_inner.WriteImageFileNoClobber(h, path, next, written);
     }
     Handle LoadImageFile(const QString& path) override { return m_inner.LoadImageFile(path); }
-    int BeginMultipageFile(const QString& path) override { return m_inner.BeginMultipageFile(path); }
+    int BeginMultipageFile(const QString& path) override
+    {
+        return m_inner.BeginMultipageFile(path);
+    }
     int AppendPage(Handle h) override { return m_inner.AppendPage(h); }
     int EndMultipageFile() override { return m_inner.EndMultipageFile(); }
     int LastErrorCode() override { return m_jammed ? DeviceJammed : m_inner.LastErrorCode(); }
@@ -113,7 +163,10 @@ private:
         calls << name;
         return result;
     }
-    void logv(const char* name, int v) { calls << QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(v); }
+    void logv(const char* name, int v)
+    {
+        calls << QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(v);
+    }
 
     ScannerLibrary& m_inner;
     bool m_jammed = false;

@@ -1,8 +1,8 @@
+#include "scanner/ScanJob.h"
 #include "RecordingLibrary.h"
 #include "SaneFixture.h"
 #include "app/Error.h"
 #include "app/SettingsStore.h"
-#include "scanner/ScanJob.h"
 #include "scanner/SourceOptions.h"
 
 #include <QDir>
@@ -29,7 +29,8 @@ struct RecordedMessages : ConsoleDialogs
 
     RecordedMessages() { Dialogs::setCurrent(this); }
     ~RecordedMessages() override { Dialogs::setCurrent(nullptr); }
-    Button message(Icon, const QString& title, const QString& text, Buttons, Button defaultButton) override
+    Button message(Icon, const QString& title, const QString& text, Buttons,
+                   Button defaultButton) override
     {
         messages << Shown{title, text};
         return defaultButton;
@@ -67,7 +68,10 @@ protected:
         pane.raiseCounter = [this] { ++counter; };
     }
 
-    ScanJobResult run() { return runScanJob(library, settings, pane, QStringLiteral("Unable to scan.")); }
+    ScanJobResult run()
+    {
+        return runScanJob(library, settings, pane, QStringLiteral("Unable to scan."));
+    }
 
     void useFeeder()
     {
@@ -79,7 +83,10 @@ protected:
         ScannerLibrary::instance().EndAcquisition();
     }
 
-    QStringList filesIn(const QString& dir) const { return QDir(dir).entryList(QDir::Files, QDir::Name); }
+    QStringList filesIn(const QString& dir) const
+    {
+        return QDir(dir).entryList(QDir::Files, QDir::Name);
+    }
 
     RecordedMessages dialogs;
     RecordingLibrary library{ScannerLibrary::instance()};
@@ -214,7 +221,8 @@ TEST_F(ScanJobTest, UnwritableFolderKeepsCopiesAndEntriesAndReportsAtTheEnd)
     EXPECT_EQ(pages.last().caption, "Quillora_10.jpg");
     EXPECT_EQ(result.failures.size(), 10);
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages.first().text.startsWith("Unable to scan.\n" + folder + "/Quillora_1.jpg: "))
+    EXPECT_TRUE(dialogs.messages.first().text.startsWith("Unable to scan.\n" + folder +
+                                                         "/Quillora_1.jpg: "))
         << dialogs.messages.first().text.toStdString();
 }
 
@@ -277,8 +285,10 @@ TEST_F(ScanJobTest, CommandLineScanWritesNextFreePage)
     scan.path = folder;
     scan.fname = "Page";
     int cliCounter = 1;
-    const CommandLineScanResult first = runCommandLineScan(library, scan, cliCounter, "Unable to scan.");
-    const CommandLineScanResult second = runCommandLineScan(library, scan, cliCounter, "Unable to scan.");
+    const CommandLineScanResult first =
+        runCommandLineScan(library, scan, cliCounter, "Unable to scan.");
+    const CommandLineScanResult second =
+        runCommandLineScan(library, scan, cliCounter, "Unable to scan.");
 
     EXPECT_TRUE(first.written);
     EXPECT_EQ(first.path, folder + "/Page 1.png");
@@ -303,7 +313,8 @@ TEST_F(ScanJobTest, CommandLineScanIntoMissingFolderFails)
     scan.sourceSelected = true;
     scan.sourceName = kScanner;
     int cliCounter = 1;
-    const CommandLineScanResult result = runCommandLineScan(library, scan, cliCounter, "Unable to scan.");
+    const CommandLineScanResult result =
+        runCommandLineScan(library, scan, cliCounter, "Unable to scan.");
 
     EXPECT_FALSE(result.written);
     EXPECT_FALSE(library.openSources);

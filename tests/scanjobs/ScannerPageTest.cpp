@@ -61,7 +61,8 @@ protected:
     std::optional<QString> remembered()
     {
         SettingsStore store;
-        return store.valueExists("Source") ? std::optional(store.readString("Source")) : std::nullopt;
+        return store.valueExists("Source") ? std::optional(store.readString("Source"))
+                                           : std::nullopt;
     }
 
     // Shows the window, which fills the list from these names.
@@ -88,11 +89,20 @@ protected:
         for (const Step& s : steps) {
             SCOPED_TRACE(s.what);
             switch (s.action) {
-            case Step::ClickRow: QTest::mouseClick(viewport, Qt::LeftButton, {}, rowCenter(s.row)); break;
-            case Step::ClickEmpty: QTest::mouseClick(viewport, Qt::LeftButton, {}, emptyArea()); break;
-            case Step::DoubleClickEmpty: QTest::mouseDClick(viewport, Qt::LeftButton, {}, emptyArea()); break;
-            case Step::Toggle: ui().chb_Remember->click(); break;
-            case Step::None: break;
+            case Step::ClickRow:
+                QTest::mouseClick(viewport, Qt::LeftButton, {}, rowCenter(s.row));
+                break;
+            case Step::ClickEmpty:
+                QTest::mouseClick(viewport, Qt::LeftButton, {}, emptyArea());
+                break;
+            case Step::DoubleClickEmpty:
+                QTest::mouseDClick(viewport, Qt::LeftButton, {}, emptyArea());
+                break;
+            case Step::Toggle:
+                ui().chb_Remember->click();
+                break;
+            case Step::None:
+                break;
             }
             EXPECT_EQ(ui().btn_Next->isEnabled(), s.next);
             EXPECT_EQ(ui().chb_Remember->isEnabled(), s.boxEnabled);
@@ -116,16 +126,19 @@ TEST_F(ScannerPageTest, SelectionClickAndBoxRulesCombine)
 
     using S = Step;
     play({
-             {"remembered scanner selected at start", S::None, 0, true, true, true, "Scanner A"},
-             {"another scanner forgets it", S::ClickRow, 1, true, true, false, std::nullopt},
-             {"back to the first: stays forgotten", S::ClickRow, 0, true, true, false, std::nullopt},
-             {"checking remembers the selected", S::Toggle, 0, true, true, true, "Scanner A"},
-             {"empty area: Next and box off, mark kept", S::ClickEmpty, 0, false, false, true, "Scanner A"},
-             {"double click on empty area does nothing", S::DoubleClickEmpty, 0, false, false, true, "Scanner A"},
-             {"reselecting the remembered keeps it", S::ClickRow, 0, true, true, true, "Scanner A"},
-             {"clearing forgets", S::Toggle, 0, true, true, false, std::nullopt},
-             {"selecting with nothing remembered stores nothing", S::ClickRow, 1, true, true, false, std::nullopt},
-             {"checking remembers the other", S::Toggle, 1, true, true, true, "Scanner B"},
+        {"remembered scanner selected at start", S::None, 0, true, true, true, "Scanner A"},
+        {"another scanner forgets it", S::ClickRow, 1, true, true, false, std::nullopt},
+        {"back to the first: stays forgotten", S::ClickRow, 0, true, true, false, std::nullopt},
+        {"checking remembers the selected", S::Toggle, 0, true, true, true, "Scanner A"},
+        {"empty area: Next and box off, mark kept", S::ClickEmpty, 0, false, false, true,
+         "Scanner A"},
+        {"double click on empty area does nothing", S::DoubleClickEmpty, 0, false, false, true,
+         "Scanner A"},
+        {"reselecting the remembered keeps it", S::ClickRow, 0, true, true, true, "Scanner A"},
+        {"clearing forgets", S::Toggle, 0, true, true, false, std::nullopt},
+        {"selecting with nothing remembered stores nothing", S::ClickRow, 1, true, true, false,
+         std::nullopt},
+        {"checking remembers the other", S::Toggle, 1, true, true, true, "Scanner B"},
     });
     EXPECT_EQ(ui().PageControl->currentWidget(), ui().TabSheet2);
     EXPECT_TRUE(dialogs.messages.isEmpty());
@@ -137,9 +150,9 @@ TEST_F(ScannerPageTest, RememberedScannerNotInstalledStaysStoredUntilTheBoxSaysO
     open({"Scanner A", "scanner a"});
     using S = Step;
     play({
-             {"nothing selected", S::None, 0, false, false, false, "Gone"},
-             {"selecting leaves it stored", S::ClickRow, 0, true, true, false, "Gone"},
-             {"checking stores the selected instead", S::Toggle, 0, true, true, true, "Scanner A"},
+        {"nothing selected", S::None, 0, false, false, false, "Gone"},
+        {"selecting leaves it stored", S::ClickRow, 0, true, true, false, "Gone"},
+        {"checking stores the selected instead", S::Toggle, 0, true, true, true, "Scanner A"},
     });
 }
 

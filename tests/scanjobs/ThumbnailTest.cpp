@@ -1,5 +1,5 @@
-#include "IsolatedTest.h"
 #include "scanner/Thumbnail.h"
+#include "IsolatedTest.h"
 
 #include <QImage>
 
@@ -39,7 +39,8 @@ TEST_F(ThumbnailTest, ThumbnailGeometry)
         const QRect black = QRect(c.offset, c.fitted) & thumb.rect();
         for (int y = 0; y < 75; ++y)
             for (int x = 0; x < 100; ++x)
-                ASSERT_EQ(thumb.pixel(x, y), black.contains(x, y) ? qRgb(0, 0, 0) : qRgb(255, 255, 255))
+                ASSERT_EQ(thumb.pixel(x, y),
+                          black.contains(x, y) ? qRgb(0, 0, 0) : qRgb(255, 255, 255))
                     << x << "," << y;
     }
 }
