@@ -4,6 +4,8 @@
 #include "app/QuilloraApplication.h"
 #include "output/Tfrm_fmtSettings.h"
 #include "scanner/HeadlessScan.h"
+#include "scanner/ScannerLibrary.h"
+#include "scanner/WidgetAcquisitionUi.h"
 #include "ui/Artwork.h"
 #include "ui/Tfrm_Main.h"
 #include "ui/WidgetDialogs.h"
@@ -40,8 +42,12 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon(Artwork::scanner(QSize(64, 64))));
 
     WidgetDialogs dialogs;
-    if (!withoutDisplay)
+    // The scanner's own dialog and the progress window of a hidden-dialog read.
+    WidgetAcquisitionUi acquisitionUi;
+    if (!withoutDisplay) {
         Dialogs::setCurrent(&dialogs);
+        AcquisitionUi::setCurrent(&acquisitionUi);
+    }
 
     std::unique_ptr<Tfrm_Main> mainWindow;
     try {
@@ -53,6 +59,7 @@ int main(int argc, char** argv)
         mainWindow->setFormatSettingsWindow(formatSettings);
     } catch (...) {
         reportCurrentFailure();
+        AcquisitionUi::setCurrent(nullptr);
         Dialogs::setCurrent(nullptr);
         return 0;
     }
@@ -64,6 +71,8 @@ int main(int argc, char** argv)
     // 0 when the main window closes; a command-line scan that wrote no page asks for another.
     const int code = app.exec();
     mainWindow.reset();
+    AcquisitionUi::setCurrent(nullptr);
+    ScannerLibrary::shutdown();
     Dialogs::setCurrent(nullptr);
     return code;
 }

@@ -7,6 +7,9 @@
 
 namespace {
 ScannerLibrary* g_installed = nullptr;
+// Deliberately not a static object: without shutdown() it is left to the operating
+// system, as closing SANE from a static destructor crashes in some backends.
+SaneScannerLibrary* g_sane = nullptr;
 AcquisitionUi* g_ui = nullptr;
 } // namespace
 
@@ -15,8 +18,15 @@ ScannerLibrary& ScannerLibrary::instance()
     if (g_installed)
         return *g_installed;
     // Made on first use so that SANE starts only when a scanner is asked for.
-    static std::unique_ptr<SaneScannerLibrary> sane = std::make_unique<SaneScannerLibrary>();
-    return *sane;
+    if (!g_sane)
+        g_sane = new SaneScannerLibrary;
+    return *g_sane;
+}
+
+void ScannerLibrary::shutdown()
+{
+    delete g_sane;
+    g_sane = nullptr;
 }
 
 void ScannerLibrary::setInstance(ScannerLibrary* lib) { g_installed = lib; }

@@ -123,4 +123,7 @@ public:
     static ScannerLibrary& instance();
     // Installs lib (not owned); nullptr goes back to the SANE library.
     static void setInstance(ScannerLibrary* lib);
+    // Closes the SANE library, while the program still runs: SANE backends keep static
+    // objects of their own, which are gone by the time static destructors run.
+    static void shutdown();
 };

@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QByteArray>
 
+#include "scanner/ScannerLibrary.h"
+
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
@@ -12,5 +14,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillora"));
     QApplication::setApplicationName(QStringLiteral("Quillora"));
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    ScannerLibrary::shutdown();
+    return result;
 }
