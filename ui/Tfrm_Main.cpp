@@ -93,11 +93,11 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     setUpScannerPage();
     setUpWizard();
     setUpTabOrder();
-
     // The command bar has a font of its own, so a language switch gives it its character set.
     m_ui->ActionMainMenuBar1->setFont(designFont(QStringLiteral("Tahoma"), 11));
     LangDispatcher1 = attachLangDispatcher(this);
     LangTable1 = attachLangTable(this, LangDispatcher1);
+
     connect(m_ui->edt_Path, &QLineEdit::textChanged, this, guard(&Tfrm_Main::edt_PathChange));
     connect(m_ui->chb_UI, &QCheckBox::toggled, this, guard(&Tfrm_Main::chb_UIClick));
     connect(m_ui->btn_fmtSettings, &QPushButton::clicked, this,

@@ -59,10 +59,10 @@ public:
     QAction* N1;
     QAction* SavetosinglePDF1;
     QAction* SavetoTIFF1;
-
     // The program's language, and this window's translation table and messages.
     TLangDispatcher* LangDispatcher1;
     TLangTable* LangTable1;
+
     // Numbers the pages of a command-line scan.
     int CommandLineCounter = 1;
 
