@@ -255,3 +255,14 @@ void Tfrm_Main::commandLineScanTrigger()
     // Delivered once the event loop runs: the scan may have run before it started.
     QTimer::singleShot(0, qApp, [exitCode] { QCoreApplication::exit(exitCode); });
 }
+
+void Tfrm_Main::commandLineScanNotStarted()
+{
+    // With a display the window stays open as a wizard. Without one nobody could use it or
+    // close it: the run ends there, saying that no page was written.
+    if (m_commandLine.resolution == 0 || !withoutDisplay())
+        return;
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    close();
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); });
+}

@@ -206,7 +206,8 @@ void Tfrm_Main::showEvent(QShowEvent* event)
 void Tfrm_Main::FormShow()
 {
     // A failing step ends the sequence; the window is shown all the same.
-    guarded([this] { showSequence(); });
+    if (!guarded([this] { showSequence(); }))
+        commandLineScanNotStarted();
 }
 
 void Tfrm_Main::showSequence()

@@ -145,6 +145,7 @@ private:
     void updateStartNumberBox();
     NamingInputs namingInputs() const;
     void commandLineScanTrigger();
+    void commandLineScanNotStarted();
 
     std::unique_ptr<Ui::Tfrm_Main> m_ui;
     CommandLineOptions m_commandLine;

@@ -83,4 +83,17 @@ TEST_F(CommandLineScanTest, NoScannerReportsOnStandardErrorAndFails)
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
 }
 
+// A stored value of the wrong kind stops the show sequence before the scan: the error is
+// reported and no page is taken.
+TEST_F(CommandLineScanTest, WrongTypedStoredValueStopsBeforeTheScan)
+{
+    QSettings(settingsFile(), QSettings::IniFormat).setValue("Resolution", "abc");
+
+    const Run run = quillora(pageArguments());
+    ASSERT_TRUE(run.finished);
+    EXPECT_TRUE(run.err.contains("Invalid data type for 'Resolution'")) << run.err.toStdString();
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+}
+
 } // namespace
