@@ -85,22 +85,27 @@ for (sec, case) in S:
           f'{fs(med([x["wall"] for x in p]))} | {rp[0]:.2f} | {fb(c[-1]["size"] if c else 0)} | '
           f'{fb(m[-1]["size"] if m else 0)} |')
 
+def case_table(section):
+    """Wall time, peak memory and output size of every case of one section."""
+    print('| case | n | wall median s | min | max | peak RSS MiB (max) | output |')
+    print('|---|---|---|---|---|---|---|')
+    for (sec, case), xs in S.items():
+        if sec != section:
+            continue
+        g = ok(xs)
+        if not g:
+            print(f'| {case} | 0/{len(xs)} | FAILED | | | | |')
+            continue
+        w = [x['wall'] for x in g]
+        r = [x['rss'] for x in g]
+        print(f'| {case} | {len(g)} | {fs(med(w))} | {fs(min(w))} | {fs(max(w))} | {med(r):.0f} ({max(r):.0f}) | {fb(g[-1]["size"])} |')
+
+
 # ------------------------------------------------------------------ (b)
 print('\n## (b) Multipage export of 300 dpi colour BMP pages\n')
 print('Goals: PDF <= 2x img2pdf, TIFF <= 1.2x tiffcp, peak memory < 100 MiB at any page count,')
 print('PDF no larger than convert\'s JPEG PDF.\n')
-print('| case | n | wall median s | min | max | peak RSS MiB (max) | output |')
-print('|---|---|---|---|---|---|---|')
-for (sec, case), xs in S.items():
-    if sec != 'multi':
-        continue
-    g = ok(xs)
-    if not g:
-        print(f'| {case} | 0/{len(xs)} | FAILED | | | | |')
-        continue
-    w = [x['wall'] for x in g]
-    r = [x['rss'] for x in g]
-    print(f'| {case} | {len(g)} | {fs(med(w))} | {fs(min(w))} | {fs(max(w))} | {med(r):.0f} ({max(r):.0f}) | {fb(g[-1]["size"])} |')
+case_table('multi')
 print('\n| check | value | goal |')
 print('|---|---|---|')
 counts = sorted({int(c.split()[0]) for (sec, c) in S if sec == 'multi'})
@@ -122,18 +127,7 @@ if q and c:
 
 # ------------------------------------------------------------------ (c)
 print('\n## (c) Acquire one 200 x 200 mm colour page from the test scanner and write it\n')
-print('| case | n | wall median s | min | max | peak RSS MiB (max) | output |')
-print('|---|---|---|---|---|---|---|')
-for (sec, case), xs in S.items():
-    if sec != 'scan':
-        continue
-    g = ok(xs)
-    if not g:
-        print(f'| {case} | 0/{len(xs)} | FAILED | | | | |')
-        continue
-    w = [x['wall'] for x in g]
-    r = [x['rss'] for x in g]
-    print(f'| {case} | {len(g)} | {fs(med(w))} | {fs(min(w))} | {fs(max(w))} | {med(r):.0f} ({max(r):.0f}) | {fb(g[-1]["size"])} |')
+case_table('scan')
 print('\n| check | value | goal |')
 print('|---|---|---|')
 for f in ('png', 'jpeg', 'tiff'):

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package Quillora needs to build, run, test and benchmark.
+# Installs every Debian package Quillora needs to build, run and test.
 # Does nothing (and needs no network) when they are all present already.
 set -euo pipefail
 
@@ -15,6 +15,8 @@ PKGS=(
   poppler-utils
   fonts-dejavu-core
 )
+# Further packages a caller needs (the benchmark's tools) may be named as arguments.
+PKGS+=("$@")
 
 missing=()
 for p in "${PKGS[@]}"; do
