@@ -30,10 +30,11 @@ public:
         m_dialog.setMinimumDuration(0);
         m_dialog.setAutoReset(false);
         m_dialog.setAutoClose(false);
-        m_dialog.setValue(0);
-        m_dialog.show();
+        // Connected before the window shows, so no early Cancel can be lost.
         QObject::connect(&m_dialog, &QProgressDialog::canceled,
                          [&progress] { progress.cancelRequested.store(true); });
+        m_dialog.setValue(0);
+        m_dialog.show();
         QObject::connect(&m_timer, &QTimer::timeout, [this, &progress] {
             const int permille = progress.permille.load();
             if (permille >= 0)

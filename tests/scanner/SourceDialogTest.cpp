@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
@@ -177,14 +178,16 @@ TEST_F(SourceDialogTest, CancelStopsThePageAndTheDialogStays)
 {
     open(1);
     // A page of many buffers, each held back by the device, is still coming when Cancel
-    // is pressed.
+    // is pressed. Pressed once the first buffer is in: the test backend stops its reader
+    // thread asynchronously, and stopping it mid set-up can leave the allocator locked.
     lib->SetResolution(300);
     ASSERT_TRUE(lib->sourceOptions()->setValue(QStringLiteral("read-delay"), true));
     ASSERT_TRUE(lib->sourceOptions()->setValue(QStringLiteral("read-delay-duration"), 200000));
     QString status;
     play({{idle, [](SourceDialog*) { click("btn_Scan"); }},
           {[](SourceDialog* d) {
-               return d->findChild<QPushButton*>(QStringLiteral("btn_Cancel"))->isEnabled();
+               return d->findChild<QPushButton*>(QStringLiteral("btn_Cancel"))->isEnabled()
+                   && d->findChild<QProgressBar*>(QStringLiteral("pb_Progress"))->value() > 0;
            },
            [](SourceDialog*) { click("btn_Cancel"); }},
           {idle,
@@ -217,12 +220,16 @@ TEST_F(SourceDialogTest, HiddenDialogReadShowsProgressAndCanBeCancelled)
     lib->SetResolution(300);
     ASSERT_TRUE(lib->sourceOptions()->setValue(QStringLiteral("read-delay"), true));
     ASSERT_TRUE(lib->sourceOptions()->setValue(QStringLiteral("read-delay-duration"), 200000));
+    // Cancel only once the page has begun to arrive: the test backend stops its reader
+    // thread asynchronously, and stopping it while it still sets up its picture buffer can
+    // leave the allocator locked for good.
     bool shown = false;
     QTimer timer;
     timer.setInterval(1);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible() && !shown) {
+            if (auto* p = qobject_cast<QProgressDialog*>(w);
+                p && p->isVisible() && p->value() > 0 && !shown) {
                 shown = true;
                 p->findChild<QPushButton*>()->click(); // its Cancel button
             }
