@@ -15,6 +15,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -26,8 +27,20 @@ int fail(ScannerLibrary& lib, const char* step)
 
 } // namespace
 
+double wallNow()
+{
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
 int main(int argc, char** argv)
 {
+    // BENCH_PHASES=1 prints how long each phase took (to stderr), with wall-clock stamps at
+    // the start and end of main to set against the whole process.
+    const bool phases = qEnvironmentVariableIsSet("BENCH_PHASES");
+    if (phases)
+        std::fprintf(stderr, "main entered at %.4f\n", wallNow());
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {
@@ -55,8 +68,8 @@ int main(int argc, char** argv)
         lib.EndAcquisition();
         return 0;
     }
-    // BENCH_PHASES=1 prints how long each phase took (to stderr).
-    const bool phases = qEnvironmentVariableIsSet("BENCH_PHASES");
+    if (phases)
+        std::fprintf(stderr, "set up at %.4f\n", wallNow());
     QElapsedTimer timer;
     timer.start();
     const ScannerLibrary::Handle page = lib.AcquireImage(nullptr);
@@ -72,5 +85,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "write %.3f s\n", timer.nsecsElapsed() / 1e9);
     lib.ReleaseImage(page);
     lib.EndAcquisition();
+    if (phases)
+        std::fprintf(stderr, "main left at %.4f\n", wallNow());
     return 0;
 }

@@ -69,7 +69,7 @@ bool encodeFile(const QImage& image, Format format, const QString& path,
         return encodeGif(image, path, error);
     case Format::Jpeg:
         return writeThroughQFile(path, error, [&](QFile& f) {
-            return encodeWithQt(image, f, "jpeg", std::clamp(options.jpegQuality, 1, 100), error);
+            return encodeJpeg(image, f, std::clamp(options.jpegQuality, 1, 100), error);
         });
     case Format::Png:
         return writeThroughQFile(path, error, [&](QFile& f) {

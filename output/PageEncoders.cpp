@@ -4,14 +4,17 @@
 #include "PageRows.h"
 
 #include <QFile>
-#include <QImageWriter>
 #include <QIODevice>
 
+#include <cstdio>   // before jpeglib.h, which uses FILE
 #include <gif_lib.h>
+#include <jpeglib.h>
+#include <jerror.h>
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdarg>
 #include <cstring>
 #include <vector>
@@ -39,13 +42,6 @@ void putLe32(uchar* p, quint32 v)
 {
     putLe16(p, quint16(v));
     putLe16(p + 2, quint16(v >> 16));
-}
-
-// Gray and bilevel pages keep their kind in every format; everything else is colour.
-QImage grayscale8(const QImage& image)
-{
-    return image.format() == QImage::Format_Grayscale8 ? image
-                                                       : image.convertToFormat(QImage::Format_Grayscale8);
 }
 
 } // namespace
@@ -162,17 +158,120 @@ bool encodeGif(const QImage& image, const QString& path, QString* error)
     return ok;
 }
 
-// ------------------------------------------------------------------------------ JPEG, PNG
+// ------------------------------------------------------------------------------------ JPEG
 
-bool encodeWithQt(const QImage& image, QIODevice& out, const char* format, int quality,
-                  QString* error)
+namespace {
+
+// libjpeg reports a fatal error by calling error_exit, which must not return: it jumps back
+// to the encoder. No C++ object lives in the frames it jumps over.
+struct JpegErrors
 {
-    QImageWriter writer(&out, format);
-    writer.setQuality(quality);
-    const bool ok = writer.write(pageKind(image) == PageKind::Gray ? grayscale8(image) : image);
-    if (!ok)
-        setError(error, out.errorString().isEmpty() ? writer.errorString() : deviceError(out));
-    return ok;
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void jpegFail(j_common_ptr info)
+{
+    auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+    (*info->err->format_message)(info, errors->message);
+    std::longjmp(errors->jump, 1);
+}
+
+void jpegIgnoreMessage(j_common_ptr) {}   // warnings are not failures; keep them off the terminal
+
+// The compressed bytes go to the caller's device through a buffer of 64 KiB.
+struct JpegDestination
+{
+    jpeg_destination_mgr manager;
+    QIODevice* out;
+    JOCTET* buffer;
+    size_t size;
+    bool deviceFailed;
+};
+
+void jpegInitDestination(j_compress_ptr info)
+{
+    auto* d = reinterpret_cast<JpegDestination*>(info->dest);
+    d->manager.next_output_byte = d->buffer;
+    d->manager.free_in_buffer = d->size;
+}
+
+boolean jpegEmptyBuffer(j_compress_ptr info)
+{
+    auto* d = reinterpret_cast<JpegDestination*>(info->dest);
+    if (d->out->write(reinterpret_cast<const char*>(d->buffer), qint64(d->size)) != qint64(d->size)) {
+        d->deviceFailed = true;
+        ERREXIT(info, JERR_FILE_WRITE);
+    }
+    d->manager.next_output_byte = d->buffer;
+    d->manager.free_in_buffer = d->size;
+    return TRUE;
+}
+
+void jpegTermDestination(j_compress_ptr info)
+{
+    auto* d = reinterpret_cast<JpegDestination*>(info->dest);
+    const qint64 left = qint64(d->size - d->manager.free_in_buffer);
+    if (left > 0 && d->out->write(reinterpret_cast<const char*>(d->buffer), left) != left) {
+        d->deviceFailed = true;
+        ERREXIT(info, JERR_FILE_WRITE);
+    }
+}
+
+} // namespace
+
+bool encodeJpeg(const QImage& image, QIODevice& out, int quality, QString* error)
+{
+    // Gray pages stay gray (one component); everything else is written as RGB, the rows
+    // read in place when the page already holds 8-bit RGB, as scanned colour pages do.
+    const bool gray = pageKind(image) != PageKind::Colour;
+    PageRows rows(image, gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    std::vector<JOCTET> buffer(64 * 1024);
+    JpegErrors errors;
+    JpegDestination destination;
+    jpeg_compress_struct info;
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = jpegFail;
+    errors.manager.output_message = jpegIgnoreMessage;
+    errors.message[0] = 0;
+    destination.manager.init_destination = jpegInitDestination;
+    destination.manager.empty_output_buffer = jpegEmptyBuffer;
+    destination.manager.term_destination = jpegTermDestination;
+    destination.out = &out;
+    destination.buffer = buffer.data();
+    destination.size = buffer.size();
+    destination.deviceFailed = false;
+    const int width = image.width();
+    const int height = image.height();
+    const int dpiX = std::max(1, int(std::lround(dotsPerInchX(image))));
+    const int dpiY = std::max(1, int(std::lround(dotsPerInchY(image))));
+
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&info);
+        setError(error, destination.deviceFailed ? deviceError(out)
+                        : QStringLiteral("JPEG error: ") + QString::fromLocal8Bit(errors.message));
+        return false;
+    }
+    jpeg_create_compress(&info);
+    info.dest = &destination.manager;
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = gray ? 1 : 3;
+    info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, std::clamp(quality, 1, 100), TRUE);
+    info.density_unit = 1;   // dots per inch
+    info.X_density = UINT16(std::min(dpiX, 65535));
+    info.Y_density = UINT16(std::min(dpiY, 65535));
+    jpeg_start_compress(&info, TRUE);
+    for (int y = 0; y < height; ++y) {
+        JSAMPROW row = const_cast<JSAMPROW>(rows.row(y));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return true;
 }
 
 // ------------------------------------------------------------------------------------ TIFF
@@ -395,7 +494,7 @@ bool PdfDocument::addPage(const QImage& page, int jpegQuality, QString* error)
     if (kind == PageKind::Bilevel) {
         if (!write(bilevel))
             return writeFailed(error);
-    } else if (!encodeWithQt(page, m_out, "jpeg", jpegQuality, error)) {
+    } else if (!encodeJpeg(page, m_out, jpegQuality, error)) {
         return false;
     }
     const qint64 streamLength = m_out.pos() - streamStart;

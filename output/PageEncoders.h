@@ -13,9 +13,8 @@ typedef struct tiff TIFF;
 bool encodeBmp(const QImage& image, QIODevice& out, QString* error);
 bool encodeGif(const QImage& image, const QString& path, QString* error);
 bool encodePng(const QImage& image, QIODevice& out, QString* error);
-// JPEG through Qt's own writer ("jpeg").
-bool encodeWithQt(const QImage& image, QIODevice& out, const char* format, int quality,
-                  QString* error);
+// Baseline JPEG (standard Huffman tables, 4:2:0 colour), gray pages with one component.
+bool encodeJpeg(const QImage& image, QIODevice& out, int quality, QString* error);
 
 // A TIFF file receiving one page or many.
 class TiffFile

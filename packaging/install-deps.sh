@@ -9,6 +9,7 @@ PKGS=(
   libsane-dev libsane1 sane-utils
   libtiff-dev libtiff-tools
   libgif-dev
+  libjpeg-dev
   zlib1g-dev
   libgtest-dev googletest
   xvfb xauth
