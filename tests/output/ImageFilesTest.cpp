@@ -122,6 +122,24 @@ TEST_F(ImageFilesTest, EveryFormatIsReadBackWithItsSizeDepthAndResolution)
     }
 }
 
+TEST_F(ImageFilesTest, LargePngPagesCompressedInPartsDecodeExactly)
+{
+    // Pages of several megabytes are compressed in parts side by side; the parts must join
+    // into one stream a reader takes whole. Clean rows above noisy ones make the parts
+    // switch compression strategy on either side of a join.
+    QImage colour = colourPage(1600, 1300, 300);
+    const QImage noise = noisyPage(1600, 1300, 300);
+    for (int y = 700; y < 1300; ++y)
+        std::memcpy(colour.scanLine(y), noise.constScanLine(y), size_t(1600 * 3));
+    const QImage gray = grayPage(2400, 1900, 300);
+    for (const QImage& page : {colour, gray}) {
+        const QString path = out(QStringLiteral("large-%1.png").arg(page.depth()));
+        QString error;
+        ASSERT_TRUE(writeImageFile(page, path, {}, &error)) << error.toStdString();
+        expectSamePixels(decodeFile(path), page, 0);
+    }
+}
+
 TEST_F(ImageFilesTest, EachTiffCompressionIsRecordedAndDecodes)
 {
     // The CCITT ones store a thresholded 1-bit page: the black block stays black, the light
