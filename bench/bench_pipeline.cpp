@@ -14,9 +14,26 @@
 #include <QListWidget>
 
 #include <cstdio>
+#include <ctime>
+
+namespace {
+
+// BENCH_PHASES=1: wall-clock stamps (to stderr) of each phase, to set against the process.
+void stamp(const char* what)
+{
+    static const bool on = qEnvironmentVariableIsSet("BENCH_PHASES");
+    if (!on)
+        return;
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    std::fprintf(stderr, "%-28s %.4f\n", what, double(t.tv_sec) + t.tv_nsec / 1e9);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    stamp("main entered");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -27,9 +44,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bench_pipeline <folder> <dpi> <format index> [adf]\n");
         return 2;
     }
+    stamp("application made");
     Tfrm_Main window;
+    stamp("window made");
     Ui::Tfrm_Main& ui = *window.ui();
     window.FillScannerList();
+    stamp("scanners listed");
     if (ui.lv_Devices->count() == 0)
         return 1;
     ui.lv_Devices->setCurrentRow(0);
@@ -41,6 +61,7 @@ int main(int argc, char** argv)
     ui.edt_Path->setText(args[1]);
     ui.RadioButton1->setChecked(true);
     window.RunScanJob();
+    stamp("job done");
     std::printf("%d\n", ui.lv_Images->count());
     return ui.lv_Images->count() > 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #
 #   bash bench/run.sh                  # REPS=5 (per page), MP_REPS=3 (multipage)
 #   REPS=7 MP_REPS=5 OUT_DIR=/some/dir bash bench/run.sh
+#   SECTIONS=c REPS=9 bash bench/run.sh  # the scan path (c) alone; a and b run together
 #
 # Needs the programs of bench/install-bench-deps.sh (ImageMagick as /usr/bin/convert, img2pdf,
 # tiffcp, scanimage, pdfinfo, /usr/bin/time) and python3. Builds the bench programs in
@@ -29,6 +30,7 @@ fi
 
 REPS=${REPS:-5}
 MP_REPS=${MP_REPS:-3}
+SECTIONS=${SECTIONS:-abc}
 MP_COUNTS=${MP_COUNTS:-"20 60"}   # page counts of (b); convert runs at the first only
 OUT_DIR=${OUT_DIR:-$HERE}
 BUILD=${BUILD:-$ROOT/build-bench}
@@ -108,6 +110,7 @@ if [[ -f /etc/sane.d/test.conf ]]; then cp /etc/sane.d/test.conf "$SANE_CONFIG_D
 SCAN=(scanimage -d test:0 --depth 8 --test-picture 'Color pattern' -l 0 -t 0 -x 200 -y 200 --mode Color)
 DEVICE="Noname frontend-tester"
 
+if [[ $SECTIONS == *a* || $SECTIONS == *b* ]]; then
 # ---------------------------------------------------------------- inputs
 log "preparing inputs"
 mkdir -p "$T/in" "$T/o" "$T/mp"
@@ -195,15 +198,20 @@ done
 "$MP" "$T/v.pdf" p??.bmp && note "quillora $NP-page PDF: pages $(pdfinfo "$T/v.pdf" | awk '/^Pages/{print $2}'), page size $(pdfinfo "$T/v.pdf" | awk -F': *' '/^Page size/{print $2}')"
 "$MP" "$T/v.tif" -c 5 p??.bmp && note "quillora $NP-page TIFF: directories $(tiffinfo "$T/v.tif" 2>/dev/null | grep -ac '^TIFF Directory')"
 cd "$T"
+fi
 
 # ---------------------------------------------------------------- (c) acquire + write
 log "(c) acquisition and writing"
+mkdir -p "$T/o"
 for ((r = 1; r <= REPS; r++)); do
   for f in png jpeg tiff; do
     case $f in png) ext=png ;; jpeg) ext=jpg ;; *) ext=tif ;; esac
     sample scan "300 dpi colour -> $f | scanimage" "$r" "$T/o/s.$f" "${SCAN[@]}" --resolution 300 --format=$f -o "$T/o/s.$f"
     sample scan "300 dpi colour -> $f | quillora" "$r" "$T/o/q.$ext" "$SC" "$DEVICE" 300 "$T/o/q.$ext" 5
   done
+  # scanimage's TIFF is uncompressed: the same from us, and the floor (start, open, set up)
+  sample scan "300 dpi colour -> tiff uncompressed | quillora" "$r" "$T/o/qn.tif" "$SC" "$DEVICE" 300 "$T/o/qn.tif" 1
+  sample scan "300 dpi colour | quillora idle (source open, nothing read)" "$r" - "$SC" "$DEVICE" 300 -
   sample scan "600 dpi colour | quillora idle (source open, nothing read)" "$r" - "$SC" "$DEVICE" 600 -
   for ext in png jpg tif; do
     sample scan "600 dpi colour -> $ext | quillora" "$r" "$T/o/q6.$ext" "$SC" "$DEVICE" 600 "$T/o/q6.$ext" 5

@@ -133,6 +133,10 @@ print('|---|---|---|')
 for f in ('png', 'jpeg', 'tiff'):
     r = ratio(('scan', f'300 dpi colour -> {f} | quillora'), ('scan', f'300 dpi colour -> {f} | scanimage'))
     print(f'| 300 dpi {f}: quillora / scanimage | {r[0]:.2f} ({r[1]:.2f}-{r[2]:.2f}) | <= 1.2 {verdict(r[0], 1.2)} |')
+r = ratio(('scan', '300 dpi colour -> tiff uncompressed | quillora'), ('scan', '300 dpi colour -> tiff | scanimage'))
+print(f'| 300 dpi tiff, both uncompressed: quillora / scanimage | {r[0]:.2f} ({r[1]:.2f}-{r[2]:.2f}) | (like with like) |')
+r = ratio(('scan', '300 dpi colour | quillora idle (source open, nothing read)'), ('scan', '300 dpi colour -> tiff | scanimage'))
+print(f'| 300 dpi: quillora start + open + set-up alone / scanimage whole TIFF run | {r[0]:.2f} ({r[1]:.2f}-{r[2]:.2f}) | (the floor) |')
 idle = med([x['rss'] for x in stat('scan', '600 dpi colour | quillora idle (source open, nothing read)')])
 raw_mib = 4724 * 4724 * 3 / 2**20
 for ext in ('png', 'jpg', 'tif'):
