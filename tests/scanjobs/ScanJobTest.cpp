@@ -3,12 +3,17 @@
 #include "SaneFixture.h"
 #include "app/Error.h"
 #include "app/SettingsStore.h"
+#include "scanner/SourceDialog.h"
 #include "scanner/SourceOptions.h"
+#include "scanner/WidgetAcquisitionUi.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPushButton>
+#include <QTimer>
 
 #include <gmock/gmock.h>
 
@@ -131,6 +136,45 @@ TEST_F(ScanJobTest, FlatbedGivesOnePageFileCopyAndEntryWithLibraryCallsInOrder)
                             "SetSourceOptionD(1)", "SetPixelType(2)", "SetResolution(75)",
                             "AcquireImage", "EndAcquisition"));
     EXPECT_EQ(library.released, 1);
+}
+
+TEST_F(ScanJobTest, WithTheScannersOwnDialogEachScanIsAPageUntilTheUserCloses)
+{
+    // The dialog stays open between pages; the job goes on while the user may still press
+    // Scan, and ends quietly when the dialog is closed.
+    WidgetAcquisitionUi ui;
+    AcquisitionUi::setCurrent(&ui);
+    settings.hideUi = false;
+    QStringList clicks{QStringLiteral("btn_Scan"), QStringLiteral("btn_Scan"),
+                       QStringLiteral("btn_Close")};
+    QTimer user;
+    user.setInterval(1);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* d = qobject_cast<SourceDialog*>(w);
+            if (!d || !d->isVisible() || clicks.isEmpty())
+                continue;
+            auto* scan = d->findChild<QPushButton*>(QStringLiteral("btn_Scan"));
+            if (scan->isEnabled()) // idle: not reading a page
+                d->findChild<QPushButton*>(clicks.takeFirst())->click();
+        }
+    });
+    user.start();
+    const ScanJobResult result = run();
+    AcquisitionUi::setCurrent(nullptr);
+
+    EXPECT_TRUE(clicks.isEmpty());
+    EXPECT_EQ(result.pages, 2);
+    EXPECT_TRUE(result.failures.isEmpty());
+    EXPECT_THAT(filesIn(folder), ElementsAre("Quillora_1.jpg", "Quillora_2.jpg"));
+    EXPECT_THAT(filesIn(tempDir()), ElementsAre("temp1.bmp", "temp2.bmp"));
+    EXPECT_EQ(pages.size(), 2);
+    EXPECT_EQ(counter, 3);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_EQ(library.calls.mid(1, 2), QStringList({"SetHideUI(0)", "SetKeepSourceOpen(1)"}));
+    EXPECT_EQ(library.calls.count(QStringLiteral("AcquireImage")), 3); // the last one: closed
+    EXPECT_EQ(library.calls.last(), QStringLiteral("EndAcquisition"));
+    EXPECT_EQ(library.released, 2);
 }
 
 TEST_F(ScanJobTest, FeederGivesTenPagesAndLaterRunsGoBehind)
