@@ -17,6 +17,11 @@
 #include <csetjmp>
 #include <cstdarg>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -294,6 +299,89 @@ int tiffWarning(TIFF*, void*, const char*, const char*, va_list)
     return 1;   // warnings are not failures; keep them off the terminal
 }
 
+// A TIFF in memory, used only to run libtiff's encoder on some strips of a page on another
+// thread: each strip is coded on its own, so strips coded apart are the very bytes the file
+// would get, and are copied into it as they are.
+class MemoryTiff
+{
+public:
+    // The bytes go to `buffer`, emptied first: a buffer kept from one use to the next keeps
+    // its memory, which on virtual machines is dearer to touch anew than to reuse.
+    explicit MemoryTiff(std::vector<uchar>& buffer) : m_bytes(buffer) { m_bytes.clear(); }
+    MemoryTiff(const MemoryTiff&) = delete;
+    MemoryTiff& operator=(const MemoryTiff&) = delete;
+    ~MemoryTiff()
+    {
+        if (m_tiff)
+            TIFFCleanup(m_tiff);   // frees the handle; there is no file to close
+    }
+
+    TIFF* open()
+    {
+        TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+        TIFFOpenOptionsSetErrorHandlerExtR(options, error, this);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, this);
+        m_tiff = TIFFClientOpenExt("memory", "w", this, read, write, seek, close, size, map, unmap,
+                                   options);
+        TIFFOpenOptionsFree(options);
+        return m_tiff;
+    }
+
+    const std::vector<uchar>& bytes() const { return m_bytes; }
+    const QString& lastError() const { return m_lastError; }
+
+private:
+    static MemoryTiff* self(thandle_t h) { return static_cast<MemoryTiff*>(h); }
+    static int error(TIFF*, void* user, const char*, const char* fmt, va_list ap)
+    {
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        static_cast<MemoryTiff*>(user)->m_lastError = QString::fromLocal8Bit(text);
+        return 1;
+    }
+    static tmsize_t read(thandle_t h, void* buffer, tmsize_t n)
+    {
+        MemoryTiff* m = self(h);
+        const toff_t left = m->m_pos < m->m_bytes.size() ? m->m_bytes.size() - m->m_pos : 0;
+        const tmsize_t taken = tmsize_t(std::min<toff_t>(left, toff_t(n)));
+        std::memcpy(buffer, m->m_bytes.data() + m->m_pos, size_t(taken));
+        m->m_pos += toff_t(taken);
+        return taken;
+    }
+    static tmsize_t write(thandle_t h, void* buffer, tmsize_t n)
+    {
+        MemoryTiff* m = self(h);
+        const auto* bytes = static_cast<const uchar*>(buffer);
+        try {
+            if (m->m_pos > m->m_bytes.size())
+                m->m_bytes.resize(size_t(m->m_pos));
+            const size_t inside = std::min(size_t(n), size_t(m->m_bytes.size() - m->m_pos));
+            std::memcpy(m->m_bytes.data() + m->m_pos, bytes, inside);
+            m->m_bytes.insert(m->m_bytes.end(), bytes + inside, bytes + n);
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
+        m->m_pos += toff_t(n);
+        return n;
+    }
+    static toff_t seek(thandle_t h, toff_t offset, int whence)
+    {
+        MemoryTiff* m = self(h);
+        const toff_t base = whence == SEEK_CUR ? m->m_pos : whence == SEEK_END ? m->m_bytes.size() : 0;
+        m->m_pos = base + offset;
+        return m->m_pos;
+    }
+    static int close(thandle_t) { return 0; }
+    static toff_t size(thandle_t h) { return self(h)->m_bytes.size(); }
+    static int map(thandle_t, void**, toff_t*) { return 0; }
+    static void unmap(thandle_t, void*, toff_t) {}
+
+    TIFF* m_tiff = nullptr;
+    std::vector<uchar>& m_bytes;
+    toff_t m_pos = 0;
+    QString m_lastError;
+};
+
 } // namespace
 
 bool isSupportedTiffCompression(int compression)
@@ -351,38 +439,8 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
     const QImage::Format layout = kind == PageKind::Bilevel ? QImage::Format_Mono
                                 : kind == PageKind::Gray    ? QImage::Format_Grayscale8
                                                             : QImage::Format_RGB888;
-    TIFF* t = m_tiff;
     const uint32_t w = uint32_t(page.width());
     const uint32_t h = uint32_t(page.height());
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, kind == PageKind::Colour ? 3 : 1);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, kind == PageKind::Bilevel ? 1 : 8);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
-    if (kind == PageKind::Bilevel)
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    else if (kind == PageKind::Gray)
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    else if (compression == COMPRESSION_JPEG)
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-    else
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    if (compression == COMPRESSION_LZW && kind != PageKind::Bilevel)
-        TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);   // smaller and faster on scans
-    if (compression == COMPRESSION_JPEG) {
-        TIFFSetField(t, TIFFTAG_JPEGQUALITY, std::clamp(jpegQuality, 1, 100));
-        if (kind == PageKind::Colour)
-            TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);   // libtiff converts
-    }
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(dotsPerInchX(page)));
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(dotsPerInchY(page)));
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    if (multipage) {
-        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-        TIFFSetField(t, TIFFTAG_PAGENUMBER, uint16_t(m_pages), uint16_t(0));
-    }
-
     PageRows rows(page, layout);
     const tmsize_t rowBytes = rows.bytesPerRow();
     // Strips of about 128 KiB; JPEG wants a multiple of 16 rows (chroma subsampling).
@@ -392,16 +450,144 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
     else if (compression == COMPRESSION_JPEG)
         rowsPerStrip = 16;
     rowsPerStrip = std::min(rowsPerStrip, std::max<uint32_t>(h, 1));
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    const uint32_t strips = (h + rowsPerStrip - 1) / rowsPerStrip;
 
-    std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
-    for (uint32_t top = 0, index = 0; top < h; top += rowsPerStrip, ++index) {
+    // The tags that decide how strips are coded, for the file and for any helper encoder.
+    const auto codingTags = [&](TIFF* t) {
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, kind == PageKind::Colour ? 3 : 1);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, kind == PageKind::Bilevel ? 1 : 8);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+        if (kind == PageKind::Bilevel)
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        else if (kind == PageKind::Gray)
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        else if (compression == COMPRESSION_JPEG)
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+        else
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        if (compression == COMPRESSION_LZW && kind != PageKind::Bilevel)
+            TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);   // smaller and faster on scans
+        if (compression == COMPRESSION_JPEG) {
+            TIFFSetField(t, TIFFTAG_JPEGQUALITY, std::clamp(jpegQuality, 1, 100));
+            if (kind == PageKind::Colour)
+                TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);   // libtiff converts
+        }
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    };
+    TIFF* t = m_tiff;
+    codingTags(t);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(dotsPerInchX(page)));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(dotsPerInchY(page)));
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (multipage) {
+        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(t, TIFFTAG_PAGENUMBER, uint16_t(m_pages), uint16_t(0));
+    }
+
+    const auto fillStrip = [&](PageRows& from, uint32_t index, std::vector<uchar>& strip) {
+        const uint32_t top = index * rowsPerStrip;
         const uint32_t n = std::min(rowsPerStrip, h - top);
         for (uint32_t i = 0; i < n; ++i)
-            std::memcpy(strip.data() + size_t(i) * size_t(rowBytes), rows.row(int(top + i)), size_t(rowBytes));
-        if (TIFFWriteEncodedStrip(t, index, strip.data(), tmsize_t(n) * rowBytes) < 0) {
-            setError(error, failure(QStringLiteral("Cannot write")));
+            std::memcpy(strip.data() + size_t(i) * size_t(rowBytes), from.row(int(top + i)),
+                        size_t(rowBytes));
+        return tmsize_t(n) * rowBytes;
+    };
+
+    // LZW is the slow coding: a large page has its strips coded on all the machine's cores,
+    // a window of about 8 MiB of rows at a time so that the coded strips held back stay small.
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    const qint64 rawBytes = qint64(rowBytes) * h;
+    if (compression == COMPRESSION_LZW && threads > 1 && rawBytes >= 4 * 1024 * 1024) {
+        const uint32_t window = std::max<uint32_t>(
+            threads, uint32_t((8 * 1024 * 1024) / (qint64(rowBytes) * rowsPerStrip)));
+        struct Coded
+        {
+            explicit Coded(std::vector<uchar>& buffer) : memory(buffer) {}
+            MemoryTiff memory;
+            std::vector<std::pair<uint64_t, uint64_t>> strips;   // offset, length
+            bool ok = true;
+        };
+        // One buffer per thread for every window, room made once for a share of a window
+        // (coding rarely makes strips larger).
+        std::vector<std::vector<uchar>> buffers(threads);
+        try {
+            for (std::vector<uchar>& buffer : buffers)
+                buffer.reserve(size_t(qint64(rowBytes) * rowsPerStrip * window / threads) + 65536);
+        } catch (const std::bad_alloc&) {
+            setError(error, QStringLiteral("Out of memory"));
             return false;
+        }
+        for (uint32_t first = 0; first < strips; first += window) {
+            const uint32_t last = std::min(strips, first + window);
+            std::vector<std::unique_ptr<Coded>> parts;
+            const auto code = [&](Coded& part, uint32_t from, uint32_t to) {
+                try {
+                    TIFF* scratch = part.memory.open();
+                    part.ok = scratch != nullptr;
+                    if (!part.ok)
+                        return;
+                    codingTags(scratch);
+                    PageRows own(page, layout);
+                    std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
+                    for (uint32_t index = from; part.ok && index < to; ++index)
+                        part.ok = TIFFWriteEncodedStrip(scratch, index, strip.data(),
+                                                        fillStrip(own, index, strip)) >= 0;
+                    uint64_t* offsets = nullptr;
+                    uint64_t* lengths = nullptr;
+                    part.ok = part.ok && TIFFGetField(scratch, TIFFTAG_STRIPOFFSETS, &offsets)
+                              && TIFFGetField(scratch, TIFFTAG_STRIPBYTECOUNTS, &lengths);
+                    for (uint32_t index = from; part.ok && index < to; ++index)
+                        part.strips.emplace_back(offsets[index], lengths[index]);
+                } catch (const std::bad_alloc&) {
+                    part.ok = false;
+                }
+            };
+            std::vector<std::thread> workers;
+            const uint32_t count = last - first;
+            for (unsigned k = 0; k < threads; ++k) {
+                const uint32_t from = first + uint32_t(qint64(count) * k / threads);
+                const uint32_t to = first + uint32_t(qint64(count) * (k + 1) / threads);
+                parts.push_back(std::make_unique<Coded>(buffers[k]));
+                Coded& part = *parts.back();
+                if (k == 0)
+                    continue;   // this thread takes the first share once the others run
+                try {
+                    workers.emplace_back(code, std::ref(part), from, to);
+                } catch (const std::system_error&) {
+                    code(part, from, to);
+                }
+            }
+            code(*parts[0], first, first + uint32_t(qint64(count) / threads));
+            for (std::thread& worker : workers)
+                worker.join();
+            uint32_t index = first;
+            for (const std::unique_ptr<Coded>& part : parts) {
+                if (!part->ok) {
+                    m_lastError = part->memory.lastError();
+                    setError(error, m_lastError.isEmpty() ? QStringLiteral("Out of memory")
+                                                          : failure(QStringLiteral("Cannot write")));
+                    return false;
+                }
+                for (const auto& [offset, length] : part->strips) {
+                    if (offset + length > part->memory.bytes().size()
+                        || TIFFWriteRawStrip(t, index++, const_cast<uchar*>(part->memory.bytes().data()) + offset,
+                                             tmsize_t(length)) < 0) {
+                        setError(error, failure(QStringLiteral("Cannot write")));
+                        return false;
+                    }
+                }
+            }
+        }
+    } else {
+        std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
+        for (uint32_t index = 0; index < strips; ++index) {
+            if (TIFFWriteEncodedStrip(t, index, strip.data(), fillStrip(rows, index, strip)) < 0) {
+                setError(error, failure(QStringLiteral("Cannot write")));
+                return false;
+            }
         }
     }
     if (!TIFFWriteDirectory(t)) {

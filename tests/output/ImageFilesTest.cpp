@@ -122,21 +122,26 @@ TEST_F(ImageFilesTest, EveryFormatIsReadBackWithItsSizeDepthAndResolution)
     }
 }
 
-TEST_F(ImageFilesTest, LargePngPagesCompressedInPartsDecodeExactly)
+TEST_F(ImageFilesTest, LargePagesCodedInPartsDecodeExactly)
 {
-    // Pages of several megabytes are compressed in parts side by side; the parts must join
-    // into one stream a reader takes whole. Clean rows above noisy ones make the parts
-    // switch compression strategy on either side of a join.
+    // Pages of several megabytes are coded in parts side by side (PNG bands, LZW strips);
+    // the parts must join into one file a reader takes whole. Clean rows above noisy ones
+    // make PNG's parts switch compression strategy on either side of a join.
     QImage colour = colourPage(1600, 1300, 300);
     const QImage noise = noisyPage(1600, 1300, 300);
     for (int y = 700; y < 1300; ++y)
         std::memcpy(colour.scanLine(y), noise.constScanLine(y), size_t(1600 * 3));
     const QImage gray = grayPage(2400, 1900, 300);
-    for (const QImage& page : {colour, gray}) {
-        const QString path = out(QStringLiteral("large-%1.png").arg(page.depth()));
-        QString error;
-        ASSERT_TRUE(writeImageFile(page, path, {}, &error)) << error.toStdString();
-        expectSamePixels(decodeFile(path), page, 0);
+    ImageWriteOptions lzw;
+    lzw.tiffCompression = 5;
+    for (const char* ext : {"png", "tif"}) {
+        for (const QImage& page : {colour, gray}) {
+            const QString path = out(QStringLiteral("large-%1.%2").arg(page.depth()).arg(QLatin1String(ext)));
+            SCOPED_TRACE(path.toStdString());
+            QString error;
+            ASSERT_TRUE(writeImageFile(page, path, lzw, &error)) << error.toStdString();
+            expectSamePixels(decodeFile(path), page, 0);
+        }
     }
 }
 
@@ -244,11 +249,12 @@ TEST_F(ImageFilesTest, AReadOnlyFolderGetsNoFile)
 
 TEST_F(ImageFilesTest, AFullDiskLeavesNoPartialFile)
 {
-    // 64 KiB of disk against a page that compresses to far more in every format.
+    // 64 KiB of disk against a page that compresses to far more in every format, and large
+    // enough to be coded in parts where a format does that.
     FailingFolder full(scratchDir(), FailingFolder::Full);
     if (!full.active())
         GTEST_SKIP() << full.reason().toStdString();
-    const QImage page = noisyPage(600, 600, 100);
+    const QImage page = noisyPage(1200, 1200, 100);
     ImageWriteOptions lzw;
     lzw.tiffCompression = 5;
     for (const char* name : {"p.bmp", "p.gif", "p.jpg", "p.png", "p.pdf", "p.tif"}) {
