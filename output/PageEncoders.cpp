@@ -498,9 +498,8 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
 
     // LZW is the slow coding: a large page has its strips coded on all the machine's cores,
     // a window of about 8 MiB of rows at a time so that the coded strips held back stay small.
-    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    const qint64 rawBytes = qint64(rowBytes) * h;
-    if (compression == COMPRESSION_LZW && threads > 1 && rawBytes >= 4 * 1024 * 1024) {
+    const unsigned threads = unsigned(codingThreads(qint64(rowBytes) * h));
+    if (compression == COMPRESSION_LZW && threads > 1) {
         const uint32_t window = std::max<uint32_t>(
             threads, uint32_t((8 * 1024 * 1024) / (qint64(rowBytes) * rowsPerStrip)));
         struct Coded

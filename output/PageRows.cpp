@@ -1,6 +1,8 @@
 #include "PageRows.h"
 
+#include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -103,3 +105,10 @@ void PageRows::convertStripAt(int y)
 
 double dotsPerInchX(const QImage& image) { return snappedDpi(image.dotsPerMeterX()); }
 double dotsPerInchY(const QImage& image) { return snappedDpi(image.dotsPerMeterY()); }
+
+int codingThreads(qint64 rawBytes)
+{
+    if (rawBytes < 4 * 1024 * 1024)
+        return 1;
+    return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+}

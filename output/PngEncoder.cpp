@@ -240,10 +240,8 @@ bool encodePng(const QImage& image, QIODevice& out, QString* error)
     // A large gray or colour page is compressed in parts on the machine's cores, bands of
     // whole 64 rows each; the first part goes straight to the file, the others are held
     // until it is written. Black-and-white pages are small and stay in one part.
-    const qint64 rawBytes = qint64(PageRows(image, layout).bytesPerRow() + 1) * height;
-    int parts = 1;
-    if (kind != PageKind::Bilevel && rawBytes >= 4 * 1024 * 1024)
-        parts = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    const qint64 lineBytes = PageRows(image, layout).bytesPerRow() + 1;   // with its filter byte
+    int parts = kind == PageKind::Bilevel ? 1 : codingThreads(lineBytes * height);
     const int bands = (height + 63) / 64;
     parts = std::max(1, std::min(parts, bands));
     std::vector<int> tops(size_t(parts) + 1);
@@ -297,7 +295,7 @@ bool encodePng(const QImage& image, QIODevice& out, QString* error)
         outOfMemory = outOfMemory || part.outOfMemory;
         ok = ok && part.ok && idat.append(part.data.data(), part.data.size());
         adler = adler32_combine(adler, part.adler,
-                                z_off_t(qint64(tops[size_t(i) + 1] - tops[size_t(i)]) * (rawBytes / height)));
+                                z_off_t(qint64(tops[size_t(i) + 1] - tops[size_t(i)]) * lineBytes));
     }
     uchar trailer[4];
     PngChunks::putBe32(trailer, quint32(adler));
