@@ -5,6 +5,8 @@
 //   bench_scan <device name> <dpi> <out.png|out.jpg|out.tif> [tiff compression]
 //   bench_scan <device name> <dpi> -     opens the source and sets it up, nothing more: the
 //                                        program's idle size for the memory figures
+//   bench_scan --loaded                  returns at once: what starting a process with the
+//                                        core library's shared libraries costs by itself
 //
 // The test backend gets its 'Color pattern' over the full 200 x 200 mm area.
 #include "scanner/SaneScannerLibrary.h"
@@ -15,6 +17,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -38,6 +41,8 @@ int main(int argc, char** argv)
 {
     // BENCH_PHASES=1 prints how long each phase took (to stderr), with wall-clock stamps at
     // the start and end of main to set against the whole process.
+    if (argc == 2 && std::strcmp(argv[1], "--loaded") == 0)
+        return 0;
     const bool phases = qEnvironmentVariableIsSet("BENCH_PHASES");
     if (phases)
         std::fprintf(stderr, "main entered at %.4f\n", wallNow());

@@ -212,6 +212,10 @@ for ((r = 1; r <= REPS; r++)); do
   # scanimage's TIFF is uncompressed: the same from us, and the floor (start, open, set up)
   sample scan "300 dpi colour -> tiff uncompressed | quillora" "$r" "$T/o/qn.tif" "$SC" "$DEVICE" 300 "$T/o/qn.tif" 1
   sample scan "300 dpi colour | quillora idle (source open, nothing read)" "$r" - "$SC" "$DEVICE" 300 -
+  # what no scan path can go below: our libraries loaded and nothing done, and LZW coding
+  # of scanimage's own TIFF by the standard tool, with no scanning at all
+  sample scan "quillora libraries loaded, main returns at once" "$r" - "$SC" --loaded
+  sample scan "tiffcp -c lzw of scanimage's TIFF (LZW alone, no scan)" "$r" "$T/o/sl.tif" tiffcp -c lzw "$T/o/s.tiff" "$T/o/sl.tif"
   sample scan "600 dpi colour | quillora idle (source open, nothing read)" "$r" - "$SC" "$DEVICE" 600 -
   for ext in png jpg tif; do
     sample scan "600 dpi colour -> $ext | quillora" "$r" "$T/o/q6.$ext" "$SC" "$DEVICE" 600 "$T/o/q6.$ext" 5

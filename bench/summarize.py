@@ -137,6 +137,11 @@ r = ratio(('scan', '300 dpi colour -> tiff uncompressed | quillora'), ('scan', '
 print(f'| 300 dpi tiff, both uncompressed: quillora / scanimage | {r[0]:.2f} ({r[1]:.2f}-{r[2]:.2f}) | (like with like) |')
 r = ratio(('scan', '300 dpi colour | quillora idle (source open, nothing read)'), ('scan', '300 dpi colour -> tiff | scanimage'))
 print(f'| 300 dpi: quillora start + open + set-up alone / scanimage whole TIFF run | {r[0]:.2f} ({r[1]:.2f}-{r[2]:.2f}) | (the floor) |')
+for f in ('jpeg', 'tiff'):
+    r = ratio(('scan', 'quillora libraries loaded, main returns at once'), ('scan', f'300 dpi colour -> {f} | scanimage'))
+    print(f'| quillora libraries loaded, nothing done / scanimage whole {f} run | {r[0]:.2f} ({r[1]:.2f}-{r[2]:.2f}) | (process start) |')
+r = ratio(('scan', "tiffcp -c lzw of scanimage's TIFF (LZW alone, no scan)"), ('scan', '300 dpi colour -> tiff | scanimage'))
+print(f'| `tiffcp -c lzw` of the scanned TIFF, no scan / scanimage whole TIFF run | {r[0]:.2f} ({r[1]:.2f}-{r[2]:.2f}) | (LZW coding alone) |')
 idle = med([x['rss'] for x in stat('scan', '600 dpi colour | quillora idle (source open, nothing read)')])
 raw_mib = 4724 * 4724 * 3 / 2**20
 for ext in ('png', 'jpg', 'tif'):
