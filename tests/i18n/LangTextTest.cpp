@@ -2,7 +2,9 @@
 #include "i18n/CommaText.h"
 #include "i18n/Cp1251.h"
 #include "i18n/Escapes.h"
+#include "i18n/OwnTexts.h"
 
+#include <QSet>
 #include <QStringDecoder>
 
 #include <gtest/gtest.h>
@@ -104,4 +106,21 @@ TEST(Cp1251, EveryByteRoundTripsAndAgreesWithIcu)
     QByteArray assigned = all;
     assigned.remove(0x98 - 1, 1);
     EXPECT_EQ(QString(icu.decode(assigned)), decodeCp1251(assigned));
+}
+
+// Texts of our own: every row speaks all three languages, keys are unique, and a key
+// without a row shows itself rather than nothing.
+TEST(OwnTexts, EveryRowInThreeLanguages)
+{
+    const QStringList keys = ownTextKeys();
+    EXPECT_EQ(keys.size(), QSet<QString>(keys.begin(), keys.end()).size());
+    for (const QString& key : keys) {
+        const QByteArray k = key.toUtf8();
+        const QString english = ownText(k.constData(), 1);
+        EXPECT_FALSE(english.isEmpty()) << k.constData();
+        for (int language : {2, 3})
+            EXPECT_FALSE(ownText(k.constData(), language).isEmpty()) << k.constData();
+    }
+    EXPECT_EQ(ownText("no.such.key", 2), QStringLiteral("no.such.key"));
+    EXPECT_EQ(ownText("app.name", 7), QStringLiteral("Quillora"));
 }
