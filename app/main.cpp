@@ -2,8 +2,8 @@
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
 #include "app/QuilloraApplication.h"
+#include "app/StartUp.h"
 #include "output/Tfrm_fmtSettings.h"
-#include "scanner/HeadlessScan.h"
 #include "scanner/ScannerLibrary.h"
 #include "scanner/WidgetAcquisitionUi.h"
 #include "ui/Artwork.h"
@@ -30,10 +30,16 @@ void saveScreenshotAndQuit(QWidget* window, const QString& file)
 
 int main(int argc, char** argv)
 {
-    // A command-line scan without a display runs without windows; its messages go to
-    // standard error and nothing waits for an answer.
-    const bool withoutDisplay = prepareCommandLineScanWithoutDisplay(argc, argv);
+    const ParsedCommandLine commandLine = commandLineOfProcess(argc, argv);
+    if (const std::optional<int> answered = answerBeforeStart(commandLine))
+        return *answered;
+    // A command-line scan runs without windows, whatever display there is or is not; its
+    // messages go to standard error and nothing waits for an answer.
+    const bool withoutDisplay = commandLine.needsNoWindow();
+    chooseWindowSystem(commandLine);
     QuilloraApplication app(argc, argv);
+    if (wizardLacksDisplay(app))
+        return ExitFailure;
     // The main window is an ordinary top-level window, so it is the one the task bar shows;
     // the other windows are its children and get no task-bar button of their own.
     QApplication::setApplicationName(QStringLiteral("Quillora"));

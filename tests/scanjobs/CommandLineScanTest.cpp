@@ -21,12 +21,15 @@ protected:
         QString out, err;
     };
 
-    Run quillora(const QStringList& arguments)
+    // display: the DISPLAY to give the program (none when empty).
+    Run quillora(const QStringList& arguments, const QString& display = {})
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(name));
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
         env.insert("XDG_CONFIG_HOME", configDir());
         env.insert("SANE_CONFIG_DIR", saneConfigDir());
         env.insert("TEMP", tempDir());
@@ -93,6 +96,52 @@ TEST_F(CommandLineScanTest, WrongTypedStoredValueStopsBeforeTheScan)
     ASSERT_TRUE(run.finished);
     EXPECT_TRUE(run.err.contains("Invalid data type for 'Resolution'")) << run.err.toStdString();
     EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+}
+
+// A display that does not exist: an SSH session or tmux with a stale DISPLAY.
+const QString kStaleDisplay = QStringLiteral(":87");
+
+TEST_F(CommandLineScanTest, ScansWithAStaleDisplay)
+{
+    const Run run = quillora(pageArguments(), kStaleDisplay);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(QFile::exists(scratchDir() + "/Page 1.png"));
+}
+
+// What needs no scanner is answered at once, with or without a display, and the wizard
+// without one says so in a line instead of aborting.
+TEST_F(CommandLineScanTest, AnswersAndRefusalsWithoutADisplay)
+{
+    const struct
+    {
+        QStringList arguments;
+        int exitCode;
+        const char* out; // a text standard output holds
+        const char* err; // a text standard error holds
+    } cases[] = {
+        {{"--help"}, 0, "--list-devices", ""},
+        {{"--help"}, 0, "130 interrupted", ""},
+        {{"--version"}, 0, "Quillora 1.17.0.0", ""},
+        {{"--colour"}, 2, "", "unknown option --colour"},
+        {{"/resolution=300", "--batch"}, 2, "", "add /adf"},
+        {{"/resolution=-300"}, 2, "", "positive"},
+        {{}, 1, "", "to show the wizard on"},
+    };
+    for (const auto& c : cases) {
+        for (const QString& display : {QString(), kStaleDisplay}) {
+            const Run run = quillora(c.arguments, display);
+            const std::string what = c.arguments.join(' ').toStdString() + " DISPLAY=" + display.toStdString();
+            ASSERT_TRUE(run.finished) << what;
+            EXPECT_EQ(run.exitCode, c.exitCode) << what << ": " << run.err.toStdString();
+            EXPECT_TRUE(run.out.contains(QLatin1String(c.out))) << what << ": " << run.out.toStdString();
+            EXPECT_TRUE(run.err.contains(QLatin1String(c.err))) << what << ": " << run.err.toStdString();
+            if (c.exitCode == 1) {
+                EXPECT_EQ(run.err.count(u'\n'), 1) << what << ": " << run.err.toStdString();
+            }
+        }
+    }
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
 }
 
