@@ -129,6 +129,7 @@ private:
     void setUpPictures();
     void setUpImagesPage();
     void setUpTabOrder();
+    void setUpAccessibility();
     void showSequence();
     static void selectIndex(QComboBox* list, int index);
     void setUpImagesPane();
