@@ -142,6 +142,7 @@ private:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void setPageTexts(const char* titleKey, const char* descriptionKey);
     bool checkDestinationFolder();
+    QString dialogStartFolder() const;
     void applyTarnwickRelayRule();
     void updateStartNumberBox();
     NamingInputs namingInputs() const;
