@@ -17,6 +17,27 @@ struct OwnTextRow
 // One row per text; keep the rows of an area together. UTF-8.
 constexpr OwnTextRow kRows[] = {
     {"app.name", "Quillora", "Quillora", "Quillora"},
+
+    // Accessible names and descriptions of controls the windows' tables leave unnamed.
+    {"a11y.about", "About Quillora...", "О программе Quillora...", "Über Quillora..."},
+    {"a11y.fmtSettings", "Format settings", "Настройки формата", "Formateinstellungen"},
+    {"a11y.fmtSettings.description", "JPEG quality and TIFF compression of the pages",
+     "Качество JPEG и сжатие TIFF для страниц", "JPEG-Qualität und TIFF-Komprimierung der Seiten"},
+    {"a11y.chooseFolder", "Choose folder", "Выбрать папку", "Ordner wählen"},
+    {"a11y.chooseFolder.description", "The folder the pages are saved in",
+     "Папка, в которую сохраняются страницы", "Der Ordner, in dem die Seiten gespeichert werden"},
+    {"a11y.startNumber", "Start number", "Начальный номер", "Startnummer"},
+    {"a11y.startCounter", "Change the start number", "Изменить начальный номер",
+     "Startnummer ändern"},
+    {"a11y.increase", "Increase", "Увеличить", "Erhöhen"},
+    {"a11y.decrease", "Decrease", "Уменьшить", "Verringern"},
+    {"a11y.scanners", "Scanners", "Сканеры", "Scanner"},
+    {"a11y.scannedImages", "Scanned images", "Отсканированные изображения", "Gescannte Bilder"},
+    {"a11y.imageCommands", "Image commands", "Команды изображений", "Bildbefehle"},
+    {"a11y.moreCommands", "More commands", "Другие команды", "Weitere Befehle"},
+    {"a11y.jpegQuality", "JPEG quality", "Качество JPEG", "JPEG-Qualität"},
+    {"a11y.zoom", "Zoom", "Масштаб", "Zoom"},
+    {"a11y.pagePreview", "Page preview", "Просмотр страницы", "Seitenvorschau"},
 };
 
 const OwnTextRow* findRow(const char* key)

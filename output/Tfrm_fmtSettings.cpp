@@ -2,6 +2,7 @@
 
 #include "app/ErrorReport.h"
 #include "app/SettingsStore.h"
+#include "ui/Accessibility.h"
 #include "ui/DesignFont.h"
 #include "ui_Tfrm_fmtSettings.h"
 
@@ -64,6 +65,11 @@ Tfrm_fmtSettings::Tfrm_fmtSettings(QWidget* parent)
     connect(m_ui->Button2, &QPushButton::clicked, this,
             [this] { guarded([this] { Button2Click(); }); });
     connect(m_ui->Button1, &QPushButton::clicked, this, &Tfrm_fmtSettings::Button1Click);
+
+    // The window's own texts stay English; what a screen reader hears follows the language.
+    // (The tab bar is named by its current tab.)
+    Accessibility::followLanguage(
+        this, [this] { Accessibility::name(m_ui->TrackBar1, "a11y.jpegQuality"); });
 }
 
 Tfrm_fmtSettings::~Tfrm_fmtSettings() = default;

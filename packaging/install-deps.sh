@@ -6,6 +6,7 @@ set -euo pipefail
 PKGS=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libqt6network6 libgl-dev
+  qt6-svg-dev
   libsane-dev libsane1 sane-utils
   libtiff-dev libtiff-tools
   libgif-dev
@@ -15,6 +16,7 @@ PKGS=(
   xvfb xauth
   poppler-utils
   fonts-dejavu-core
+  dpkg-dev desktop-file-utils appstream lintian
 )
 # Further packages a caller needs (the benchmark's tools) may be named as arguments.
 PKGS+=("$@")

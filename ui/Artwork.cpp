@@ -20,7 +20,7 @@ QPixmap transparentPixmap(const QSize& size)
 
 // Maps a drawing made on a logical canvas onto the pixmap, keeping its proportions and
 // centring it.
-void fitCanvas(QPainter& p, const QSize& target, qreal canvasWidth, qreal canvasHeight)
+void fitCanvas(QPainter& p, const QSizeF& target, qreal canvasWidth, qreal canvasHeight)
 {
     const qreal scale = std::min(target.width() / canvasWidth, target.height() / canvasHeight);
     p.translate((target.width() - canvasWidth * scale) / 2.0,
@@ -232,8 +232,15 @@ QPixmap logo(int size)
 {
     QPixmap pixmap = transparentPixmap(QSize(size, size));
     QPainter p(&pixmap);
+    paintLogo(p, pixmap.size());
+    return pixmap;
+}
+
+void paintLogo(QPainter& p, const QSizeF& size)
+{
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
-    fitCanvas(p, pixmap.size(), 100, 100);
+    fitCanvas(p, size, 100, 100);
 
     QLinearGradient back(0, 0, 100, 100);
     back.setColorAt(0, QColor(0x3d, 0x8e, 0xd8));
@@ -283,7 +290,7 @@ QPixmap logo(int size)
     QPolygonF nib;
     nib << QPointF(40, 78) << QPointF(43.5, 71) << QPointF(46, 73);
     p.drawPolygon(nib);
-    return pixmap;
+    p.restore();
 }
 
 } // namespace Artwork

@@ -1,6 +1,9 @@
 #include "ui/PreviewWindow.h"
 
+#include "ui/Accessibility.h"
+
 #include <QComboBox>
+#include <QGraphicsView>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPrintDialog>
@@ -39,6 +42,10 @@ PreviewWindow::PreviewWindow(Dialogs::PreviewRequest request, QWidget* parent)
     for (int percent : {25, 50, 75, 100, 125, 150, 200, 400})
         m_zoom->addItem(QStringLiteral("%1%").arg(percent));
     bar->addWidget(m_zoom);
+    Accessibility::name(m_zoom, "a11y.zoom");
+    // The page itself is shown by a view inside the preview widget; that view takes the focus.
+    if (auto* page = m_view->findChild<QGraphicsView*>())
+        Accessibility::name(page, "a11y.pagePreview");
     bar->addSeparator();
     add(tr("Print"), [this] { print(); });
     add(tr("Close"), [this] { reject(); });

@@ -129,6 +129,7 @@ private:
     void setUpPictures();
     void setUpImagesPage();
     void setUpTabOrder();
+    void setUpAccessibility();
     void showSequence();
     static void selectIndex(QComboBox* list, int index);
     void setUpImagesPane();
@@ -141,6 +142,7 @@ private:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void setPageTexts(const char* titleKey, const char* descriptionKey);
     bool checkDestinationFolder();
+    QString dialogStartFolder() const;
     void applyTarnwickRelayRule();
     void updateStartNumberBox();
     NamingInputs namingInputs() const;

@@ -271,8 +271,8 @@ void Tfrm_Main::SavetotiffExecute()
 void Tfrm_Main::saveSelectedPages(const MultipageCommand& command)
 {
     const QString target = Dialogs::current().saveFileName(
-        QString::fromLatin1(command.dialogTitle), QString(), QString::fromLatin1(command.filter),
-        QString::fromLatin1(command.defaultSuffix));
+        QString::fromLatin1(command.dialogTitle), dialogStartFolder(),
+        QString::fromLatin1(command.filter), QString::fromLatin1(command.defaultSuffix));
     if (target.isEmpty())
         return;
 

@@ -125,6 +125,7 @@ TEST_F(ExportTest, SelectedPagesInListOrderFormatByTypedName)
         dialogs->messages.clear();
         dialogs->saveTitles.clear();
         dialogs->saveFilters.clear();
+        dialogs->saveFolders.clear();
         dialogs->saveNames.push_back(target(c.typed));
 
         action(c.command)->trigger();
@@ -134,6 +135,7 @@ TEST_F(ExportTest, SelectedPagesInListOrderFormatByTypedName)
                   QStringList{pdfCommand ? "Save multipage PDF" : "Save multipage TIFF"});
         EXPECT_EQ(dialogs->saveFilters,
                   QStringList{pdfCommand ? "PDF files (*.pdf)" : "TIFF files (*.tiff)"});
+        EXPECT_EQ(dialogs->saveFolders, QStringList{scratchDir()}); // the destination folder
         ASSERT_EQ(dialogs->messages.size(), 1);
         EXPECT_EQ(dialogs->messages[0].icon, Dialogs::Information);
         EXPECT_EQ(dialogs->messages[0].title, "Quillora");

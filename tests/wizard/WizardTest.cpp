@@ -269,12 +269,15 @@ TEST_F(WizardTest, FailedFirstJobCanGoBack)
 TEST_F(WizardTest, FolderPickerAndNamingButtons)
 {
     open();
+    // The picker opens in the folder box's folder, or above it where that is still to be made.
+    ui().edt_Path->setText(scratchDir() + "/to be made/below");
     dialogs.folders.push_back(scratchDir());
     ui().btn_Folder->click();
     EXPECT_EQ(dialogs.folderTitles, QList<QString>{"Pick a Directory"});
     EXPECT_EQ(ui().edt_Path->text(), scratchDir());
     ui().btn_Folder->click(); // cancelled: nothing changes
     EXPECT_EQ(ui().edt_Path->text(), scratchDir());
+    EXPECT_EQ(dialogs.folderStarts, (QList<QString>{scratchDir(), scratchDir()}));
 
     ui().RadioButton2->click();
     EXPECT_FALSE(ui().edt_Start->isEnabled());
