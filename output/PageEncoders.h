@@ -13,7 +13,6 @@ typedef struct tiff TIFF;
 bool encodeBmp(const QImage& image, QIODevice& out, QString* error);
 bool encodeGif(const QImage& image, const QString& path, QString* error);
 bool encodePng(const QImage& image, QIODevice& out, QString* error);
-bool encodePngLibpng(const QImage& image, QIODevice& out, QString* error);
 // Baseline JPEG (standard Huffman tables, 4:2:0 colour), gray pages with one component.
 bool encodeJpeg(const QImage& image, QIODevice& out, int quality, QString* error);
 

@@ -151,7 +151,7 @@ bool PngWriter::finish(QString* error)
     return guarded(s, [&] { png_write_end(s.png, nullptr); }) || refuse(s, error);
 }
 
-bool encodePngLibpng(const QImage& image, QIODevice& out, QString* error)
+bool encodePng(const QImage& image, QIODevice& out, QString* error)
 {
     const PageKind kind = pageKind(image);
     PageRows rows(image, kind == PageKind::Bilevel ? QImage::Format_Mono
