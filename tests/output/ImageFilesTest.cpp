@@ -322,3 +322,36 @@ TEST_F(ImageFilesTest, FineTextureOnAGradientCompressesAboutAsWellAsQtsOwnWriter
         << QFileInfo(ours).size() << " against " << QFileInfo(qts).size();
     expectSamePixels(decodeFile(ours), page, 0);
 }
+
+TEST_F(ImageFilesTest, PagesAreReadBackFittedToABound)
+{
+    // The bitmaps the program writes (1, 8 and 24 bits) are read a row at a time and
+    // averaged down; another format goes through Qt. Either way the proportions stay and a
+    // page is never enlarged.
+    struct Case { const char* name; QImage page; };
+    const Case cases[] = {
+        {"colour.bmp", colourPage(301, 203, 300)},
+        {"gray.bmp", grayPage(301, 203, 300)},
+        {"bilevel.bmp", bilevelPage(301, 203, 300)},
+        {"colour.png", colourPage(301, 203, 300)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = out(QLatin1String(c.name));
+        QString error;
+        ASSERT_TRUE(writeImageFile(c.page, path, {}, &error)) << error.toStdString();
+        EXPECT_EQ(imageFileSize(path, &error), QSize(301, 203));
+        expectSamePixels(loadImageFileFitted(path, QSize(1000, 1000), &error), c.page, 0);
+
+        const QImage reduced = loadImageFileFitted(path, QSize(100, 100), &error);
+        ASSERT_EQ(reduced.size(), QSize(100, 67)) << error.toStdString();
+        expectSamePixels(reduced, c.page.scaled(100, 67, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), 6);
+        EXPECT_EQ(loadImageFileFitted(path, QSize(50, 1000), &error).size(), QSize(50, 33));
+    }
+    writeBytes(out(QStringLiteral("junk.bmp")), "BM not really a bitmap");
+    for (const QString& bad : {out(QStringLiteral("gone.bmp")), out(QStringLiteral("junk.bmp"))}) {
+        QString error;
+        EXPECT_TRUE(imageFileSize(bad, &error).isEmpty());
+        EXPECT_FALSE(error.isEmpty());
+    }
+}

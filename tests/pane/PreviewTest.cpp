@@ -1,4 +1,5 @@
 #include "PaneFixture.h"
+#include "PeakMemory.h"
 
 #include "ui/PreviewWindow.h"
 #include "ui/PrintLayout.h"
@@ -81,6 +82,81 @@ TEST_F(PaneTest, PreviewOfAMissingOrUnreadableCopyReportsTheFailure)
         EXPECT_TRUE(dialogs->messages[0].text.contains(copy)) << dialogs->messages[0].text.toStdString();
         EXPECT_EQ(list()->count(), 1);
     }
+}
+
+namespace {
+
+// A 24-bit bitmap as the scan job writes its copies, of the largest page the resolution list
+// gives (Letter at 2400 dpi, 1.6 GB), kept sparse on disk: black but for one red band of rows
+// across its middle.
+void writeHugeCopy(const QString& path, int width, int height, int bandTop, int bandRows)
+{
+    const qint64 stride = (qint64(width) * 3 + 3) / 4 * 4;
+    QByteArray header(54, 0);
+    auto put32 = [&](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = char(v >> (8 * i));
+    };
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(2, quint32(54 + stride * height));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, quint32(width));
+    put32(22, quint32(height));
+    header[26] = 1;
+    header[28] = 24;
+    put32(38, 94488);   // 2400 dpi
+    put32(42, 94488);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(header), 54);
+    ASSERT_TRUE(f.resize(54 + stride * height));
+    QByteArray red(stride, 0);
+    for (int x = 0; x < width; ++x)
+        red[3 * x + 2] = char(0xff);   // stored as blue, green, red
+    // Rows are stored bottom-up.
+    ASSERT_TRUE(f.seek(54 + stride * (height - bandTop - bandRows)));
+    for (int i = 0; i < bandRows; ++i)
+        ASSERT_EQ(f.write(red), stride);
+}
+
+} // namespace
+
+// A page of any size the resolution list allows previews and prints: it is read at the size
+// it takes on the device, so memory never holds the scanned page (1.6 GB here) whole.
+TEST_F(PaneTest, TheLargestPageIsPreviewedAtTheDevicesResolution)
+{
+    const int width = 20400, height = 26400;   // Letter at 2400 dpi
+    QListWidgetItem* entry = addEntry("huge.png");
+    writeHugeCopy(entryCopyPath(entry), width, height, 13200, 264);
+    QList<Dialogs::PreviewRequest> requests;
+    dialogs->onPreview = [&](const Dialogs::PreviewRequest& r) { requests.append(r); };
+
+    const PeakMemory memory;
+    click(0);
+    action("Preview")->trigger();
+    ASSERT_TRUE(dialogs->messages.isEmpty()) << dialogs->texts().join(' ').toStdString();
+    ASSERT_EQ(requests.size(), 1);
+    QImage sheet(850, 1100, QImage::Format_RGB32);   // Letter at 100 dpi
+    sheet.setDotsPerMeterX(qRound(100 / 0.0254));
+    sheet.setDotsPerMeterY(qRound(100 / 0.0254));
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    requests[0].render(painter, QRectF(sheet.rect()), 100);
+    painter.end();
+    EXPECT_LT(memory.growthMiB(), 200.0);
+
+    // 8.0 in wide at 0.2 in, 10.35 in high; the band lies half way down, 0.1 in high.
+    const auto at = [&](double xInches, double yInches) {
+        return sheet.pixelColor(int(xInches * 100), int(yInches * 100));
+    };
+    EXPECT_EQ(at(0.1, 1.0), QColor(Qt::white));
+    EXPECT_EQ(at(4.0, 2.0), QColor(Qt::black));
+    EXPECT_EQ(at(4.0, 0.2 + 10.353 * 0.5 + 0.05), QColor(Qt::red));
+    EXPECT_EQ(at(8.1, 9.0), QColor(Qt::black));
+    EXPECT_EQ(at(8.3, 9.0), QColor(Qt::white));
+    EXPECT_EQ(at(4.0, 10.7), QColor(Qt::white));
 }
 
 // The preview window opens at 100 % and renders the page on its printer, whose print job
