@@ -50,6 +50,13 @@ QString createTemporaryBeside(const QString& target, QString* error)
     return {};
 }
 
+bool canCreateFileBeside(const QString& target, QString* error)
+{
+    const QString probe = createTemporaryBeside(target, error);
+    discardTemporary(probe);
+    return !probe.isEmpty();
+}
+
 MoveResult moveWithoutReplacing(const QString& from, const QString& to, QString* error)
 {
     QString reason;

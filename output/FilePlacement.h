@@ -9,6 +9,10 @@
 // umask, like any new file). Returns its path, or an empty string and *error.
 QString createTemporaryBeside(const QString& target, QString* error);
 
+// Whether a file can be made beside `target` now: its folder exists, is a folder and takes a
+// new file (one is made and removed again). Otherwise false and *error says why.
+bool canCreateFileBeside(const QString& target, QString* error);
+
 enum class MoveResult { Moved, TargetExists, Failed };
 
 // Moves `from` onto `to` unless `to` exists (atomically, see renameNoReplace). `from` stays

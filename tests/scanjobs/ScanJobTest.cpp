@@ -88,6 +88,13 @@ protected:
         ScannerLibrary::instance().EndAcquisition();
     }
 
+    static void writeBytesTo(const QString& path)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a folder");
+    }
+
     QStringList filesIn(const QString& dir) const
     {
         return QDir(dir).entryList(QDir::Files, QDir::Name);
@@ -243,31 +250,32 @@ TEST_F(ScanJobTest, JamAfterSomePagesKeepsThemAndReports)
               QStringList({"EndAcquisition", "ReportLastError(Unable to scan.)"}));
 }
 
-TEST_F(ScanJobTest, UnwritableFolderKeepsCopiesAndEntriesAndReportsAtTheEnd)
+TEST_F(ScanJobTest, AFolderThatCannotTakeTheFileIsFoundBeforeAnySheetIsPulled)
 {
     useFeeder();
-    // A read-only folder where permissions hold (not for root); a vanished one everywhere.
-    const QString readOnly = folder + "/read-only";
-    ASSERT_TRUE(QDir().mkpath(readOnly));
-    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
-    folder = QFileInfo(readOnly).isWritable() ? folder + "/vanished" : readOnly;
+    const QString plainFile = folder + "/a-file";
+    writeBytesTo(plainFile);
+    const struct { const char* what; QString folder; const char* reason; } cases[] = {
+        {"missing", folder + "/missing", "No such file or directory"},
+        {"a file", plainFile, "Not a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder = c.folder;
+        library.calls.clear();
+        dialogs.messages.clear();
+        const ScanJobResult result = run();
 
-    const ScanJobResult result = run();
-
-    EXPECT_EQ(result.pages, 10);
-    ASSERT_EQ(pages.size(), 10);
-    EXPECT_TRUE(filesIn(folder).isEmpty());
-    EXPECT_EQ(filesIn(tempDir()).size(), 10);
-    for (const ScannedPage& page : pages) {
-        EXPECT_FALSE(page.written);
-        EXPECT_TRUE(QFileInfo(page.copyPath).isFile());
+        EXPECT_EQ(result.pages, 0);
+        EXPECT_FALSE(library.calls.contains("AcquireImage"));
+        EXPECT_TRUE(pages.isEmpty());
+        EXPECT_TRUE(filesIn(tempDir()).isEmpty());
+        EXPECT_EQ(counter, 1);
+        EXPECT_FALSE(library.openSources);
+        ASSERT_EQ(dialogs.messages.size(), 1);
+        EXPECT_EQ(dialogs.messages.first().text,
+                  "Unable to scan.\nCannot create a file in " + c.folder + ": " + c.reason);
     }
-    EXPECT_EQ(pages.last().caption, "Quillora_10.jpg");
-    EXPECT_EQ(result.failures.size(), 10);
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages.first().text.startsWith("Unable to scan.\n" + folder +
-                                                         "/Quillora_1.jpg: "))
-        << dialogs.messages.first().text.toStdString();
 }
 
 TEST_F(ScanJobTest, SameSuffixAgainKeepsBothCopies)
@@ -361,9 +369,11 @@ TEST_F(ScanJobTest, CommandLineScanIntoMissingFolderFails)
         runCommandLineScan(library, scan, cliCounter, "Unable to scan.");
 
     EXPECT_FALSE(result.written);
+    EXPECT_FALSE(library.calls.contains("AcquireImage"));   // nothing was scanned to be lost
     EXPECT_FALSE(library.openSources);
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages.first().text.startsWith("Unable to scan.\n"));
+    EXPECT_EQ(dialogs.messages.first().text,
+              "Unable to scan.\nCannot create a file in " + folder + "/missing: No such file or directory");
 }
 
 } // namespace
