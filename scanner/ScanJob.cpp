@@ -218,6 +218,10 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
             pane.addPage(page);
             if (settings.sequenceMode)
                 pane.raiseCounter();
+            // The pages after it would fail alike (folder gone, disk full, no permission);
+            // this one stays in the pane through its copy.
+            if (!page.written)
+                break;
         } while (library.GetTwainState() >= continueState);
     }
 

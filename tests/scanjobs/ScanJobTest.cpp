@@ -278,6 +278,38 @@ TEST_F(ScanJobTest, AFolderThatCannotTakeTheFileIsFoundBeforeAnySheetIsPulled)
     }
 }
 
+// A feeder run stops at the first page that cannot be written: the pages before stay, the
+// failed sheet stays in the pane through its copy, and the failure is told once.
+TEST_F(ScanJobTest, FeederRunStopsAtTheFirstPageThatCannotBeWritten)
+{
+    useFeeder();
+    folder += "/scans";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString movedAway = folder + "-moved";
+    library.afterPage = [&](int n) {
+        if (n == 4) {
+            ASSERT_TRUE(QDir().rename(folder, movedAway));
+        }
+    };
+    const ScanJobResult result = run();
+
+    EXPECT_EQ(result.pages, 4);
+    EXPECT_EQ(library.calls.count(QStringLiteral("AcquireImage")), 4);
+    EXPECT_THAT(filesIn(movedAway), ElementsAre("Quillora_1.jpg", "Quillora_2.jpg", "Quillora_3.jpg"));
+    ASSERT_EQ(pages.size(), 4);
+    EXPECT_TRUE(pages[2].written);
+    EXPECT_FALSE(pages[3].written);
+    EXPECT_EQ(pages[3].caption, "Quillora_4.jpg");
+    EXPECT_TRUE(QFileInfo(pages[3].copyPath).isFile());
+    EXPECT_EQ(QImageReader(pages[3].copyPath).size(), QSize(236, 295));
+    EXPECT_EQ(result.failures.size(), 1);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    const QString text = dialogs.messages.first().text;
+    EXPECT_TRUE(text.startsWith("Unable to scan.\n" + folder + "/Quillora_4.jpg: ")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("No such file or directory")) << text.toStdString();
+    EXPECT_FALSE(library.openSources);
+}
+
 TEST_F(ScanJobTest, SameSuffixAgainKeepsBothCopies)
 {
     run();
