@@ -11,7 +11,12 @@
 #include <tiffio.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -354,4 +359,74 @@ TEST_F(ImageFilesTest, PagesAreReadBackFittedToABound)
         EXPECT_TRUE(imageFileSize(bad, &error).isEmpty());
         EXPECT_FALSE(error.isEmpty());
     }
+}
+
+// A program killed while writing leaves its temporary file behind. The next write into that
+// folder removes such files, but only ours that nobody holds: not one another running
+// program is writing, not one of a document still being written here, and nothing else.
+TEST_F(ImageFilesTest, AbandonedPartFilesAreRemovedByTheNextWriteAndNothingElse)
+{
+    const QString dir = scratchDir();
+    const QString stale = out(QStringLiteral(".quillora-00000000000000aa.part"));
+    const QString heldElsewhere = out(QStringLiteral(".quillora-00000000000000bb.part"));
+    writeBytes(stale, "left by a killed program");
+    writeBytes(heldElsewhere, "another program is writing this");
+    const QStringList notOurs = {QStringLiteral(".quillora-00000000000000CC.part"),
+                                 QStringLiteral(".quillora-0000aa.part"),
+                                 QStringLiteral("quillora-00000000000000dd.part"),
+                                 QStringLiteral(".quillora-00000000000000ee.part.bak")};
+    for (const QString& name : notOurs)
+        writeBytes(out(name), "someone else's");
+    const QString linked = out(QStringLiteral(".quillora-00000000000000ff.part"));
+    const QString linkTarget = root() + QStringLiteral("/elsewhere");
+    writeBytes(linkTarget, "not in this folder");
+    ASSERT_TRUE(QFile::link(linkTarget, linked));
+    ASSERT_TRUE(QDir().mkdir(out(QStringLiteral(".quillora-0000000000000abc.part"))));
+
+    // A second process holds its file locked, as a running program does while writing.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const QByteArray heldPath = QFile::encodeName(heldElsewhere);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {   // only calls a forked child of a threaded process may make
+        const int fd = ::open(heldPath.constData(), O_RDONLY);
+        if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(ready[1], "x", 1) == 1)
+            ::pause();
+        ::_exit(1);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    // And this process is writing a document into the same folder.
+    QString error;
+    auto document = MultipageWriter::begin(out(QStringLiteral("doc.pdf")), {}, &error);
+    ASSERT_TRUE(document) << error.toStdString();
+    ASSERT_TRUE(document->appendPage(colourPage(64, 48, 100), &error)) << error.toStdString();
+
+    ASSERT_TRUE(writeImageFile(colourPage(64, 48, 100), out(QStringLiteral("page.png")), {}, &error))
+        << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(heldElsewhere));
+    for (const QString& name : notOurs)
+        EXPECT_TRUE(QFileInfo::exists(out(name))) << name.toStdString();
+    EXPECT_TRUE(QFileInfo(linked).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(linkTarget));
+    EXPECT_TRUE(QFileInfo(out(QStringLiteral(".quillora-0000000000000abc.part"))).isDir());
+    ASSERT_TRUE(document->finish(&error)) << error.toStdString();
+    EXPECT_EQ(probeFile(out(QStringLiteral("doc.pdf"))).pages, 1);
+
+    // Killed, the other program's file is abandoned too.
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ASSERT_TRUE(writeImageFile(colourPage(64, 48, 100), out(QStringLiteral("page2.png")), {}, &error));
+    EXPECT_FALSE(QFileInfo::exists(heldElsewhere));
+    QStringList left = notOurs;
+    left << QFileInfo(linked).fileName() << QStringLiteral(".quillora-0000000000000abc.part")
+         << QStringLiteral("doc.pdf") << QStringLiteral("page.png") << QStringLiteral("page2.png");
+    QStringList entries = folderEntries(dir);
+    left.sort();
+    entries.sort();
+    EXPECT_EQ(entries, left);
 }
