@@ -17,6 +17,12 @@ struct OwnTextRow
 // One row per text; keep the rows of an area together. UTF-8.
 constexpr OwnTextRow kRows[] = {
     {"app.name", "Quillora", "Quillora", "Quillora"},
+
+    // The command-line scan.
+    {"commandline.negativeResolution",
+     "The resolution %1 is not a number of dots per inch above zero: nothing was scanned.",
+     "Разрешение %1 не является положительным числом точек на дюйм: ничего не отсканировано.",
+     "Die Auflösung %1 ist keine positive Zahl von Punkten pro Zoll: es wurde nichts gescannt."},
 };
 
 const OwnTextRow* findRow(const char* key)
