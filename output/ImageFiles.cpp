@@ -3,6 +3,7 @@
 #include "FilePlacement.h"
 #include "PageEncoders.h"
 #include "PlainBitmap.h"
+#include "SystemFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -38,20 +39,20 @@ QString unsupportedFormat(const QString& path)
                          : QStringLiteral("Unsupported image format \"%1\"").arg(ext);
 }
 
-// A file written through Qt: checks every write and the final flush and close, where a full
-// disk shows up at the latest.
+// A file written straight through the system: every write and the final close are checked,
+// each failure with the system's reason; a full disk shows up at the latest on closing.
 template<typename Encode>
-bool writeThroughQFile(const QString& path, QString* error, Encode encode)
+bool writeThroughSystemFile(const QString& path, QString* error, Encode encode)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    SystemFile file;
+    if (!file.create(path)) {
         if (error)
             *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
     if (!encode(file))
         return false;
-    if (!file.flush() || (file.close(), file.error() != QFileDevice::NoError)) {
+    if (!file.finish()) {
         if (error)
             *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
         return false;
@@ -64,19 +65,19 @@ bool encodeFile(const QImage& image, Format format, const QString& path,
 {
     switch (format) {
     case Format::Bmp:
-        return writeThroughQFile(path, error, [&](QFile& f) { return encodeBmp(image, f, error); });
+        return writeThroughSystemFile(path, error, [&](QIODevice& f) { return encodeBmp(image, f, error); });
     case Format::Gif:
         return encodeGif(image, path, error);
     case Format::Jpeg:
-        return writeThroughQFile(path, error, [&](QFile& f) {
+        return writeThroughSystemFile(path, error, [&](QIODevice& f) {
             return encodeJpeg(image, f, std::clamp(options.jpegQuality, 1, 100), error);
         });
     case Format::Png:
-        return writeThroughQFile(path, error, [&](QFile& f) {
+        return writeThroughSystemFile(path, error, [&](QIODevice& f) {
             return encodePng(image, f, error);
         });
     case Format::Pdf:
-        return writeThroughQFile(path, error, [&](QFile& f) {
+        return writeThroughSystemFile(path, error, [&](QIODevice& f) {
             PdfDocument pdf(f);
             return pdf.start(error) && pdf.addPage(image, std::clamp(options.jpegQuality, 1, 100), error)
                    && pdf.finish(error);
@@ -346,14 +347,14 @@ class PdfMultipageWriter final : public DocumentWriter
 {
 public:
     PdfMultipageWriter(QString target, QString temporary, const ImageWriteOptions& options)
-        : DocumentWriter(std::move(target), std::move(temporary)), m_file(partialPath()),
-          m_pdf(m_file), m_quality(std::clamp(options.jpegQuality, 1, 100))
+        : DocumentWriter(std::move(target), std::move(temporary)), m_pdf(m_file),
+          m_quality(std::clamp(options.jpegQuality, 1, 100))
     {
     }
 
     bool start(QString* error)
     {
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!m_file.create(partialPath()))
             return refuse(error, QStringLiteral("Cannot write %1: %2").arg(target(), m_file.errorString()));
         return m_pdf.start(error);
     }
@@ -368,12 +369,12 @@ private:
     {
         if (!m_pdf.finish(error))
             return false;
-        if (!m_file.flush() || (m_file.close(), m_file.error() != QFileDevice::NoError))
+        if (!m_file.finish())
             return refuse(error, QStringLiteral("Cannot write %1: %2").arg(target(), m_file.errorString()));
         return true;
     }
 
-    QFile m_file;
+    SystemFile m_file;
     PdfDocument m_pdf;
     int m_quality;
 };
