@@ -1,6 +1,7 @@
 #include "scanner/ScanJob.h"
 #include "RecordingLibrary.h"
 #include "SaneFixture.h"
+#include "tests/output/PageFixtures.h"
 #include "app/Error.h"
 #include "app/SettingsStore.h"
 #include "scanner/SourceDialog.h"
@@ -143,6 +144,34 @@ TEST_F(ScanJobTest, FlatbedGivesOnePageFileCopyAndEntryWithLibraryCallsInOrder)
                             "SetSourceOptionD(1)", "SetPixelType(2)", "SetResolution(75)",
                             "AcquireImage", "EndAcquisition"));
     EXPECT_EQ(library.released, 1);
+}
+
+// Each choice of the format settings window reaches the page file as its own TIFF
+// compression; with no quality stored the JPEG quality is 75.
+TEST_F(ScanJobTest, StoredFormatSettingsReachThePageFiles)
+{
+    extension = "tiff";
+    const int tags[] = {1, 2, 3, 4, 5, 7};   // none, RLE, G3, G4, LZW, JPEG
+    for (int index = 0; index < 6; ++index) {
+        SCOPED_TRACE(index);
+        SettingsStore().writeInteger("TIFFCompression", index);
+        pages.clear();
+        run();
+        ASSERT_EQ(pages.size(), 1);
+        EXPECT_EQ(tiffCompressions(pages[0].outputPath), QList<int>{tags[index]});
+    }
+
+    extension = "jpg";
+    SettingsStore().deleteValue("TIFFCompression");
+    library.calls.clear();
+    pages.clear();
+    run();
+    ASSERT_EQ(pages.size(), 1);
+    QFile page(pages[0].outputPath);
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(jpegHasQuality(page.readAll(), 75));
+    EXPECT_TRUE(library.calls.contains("SetJpegQuality(75)"));
+    EXPECT_FALSE(library.calls.join(u' ').contains("SetTiffCompression")); // the library's own stays
 }
 
 TEST_F(ScanJobTest, WithTheScannersOwnDialogEachScanIsAPageUntilTheUserCloses)
