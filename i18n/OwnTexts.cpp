@@ -38,6 +38,12 @@ constexpr OwnTextRow kRows[] = {
     {"a11y.jpegQuality", "JPEG quality", "Качество JPEG", "JPEG-Qualität"},
     {"a11y.zoom", "Zoom", "Масштаб", "Zoom"},
     {"a11y.pagePreview", "Page preview", "Просмотр страницы", "Seitenvorschau"},
+
+    // The command-line scan.
+    {"commandline.negativeResolution",
+     "The resolution %1 is not a number of dots per inch above zero: nothing was scanned.",
+     "Разрешение %1 не является положительным числом точек на дюйм: ничего не отсканировано.",
+     "Die Auflösung %1 ist keine positive Zahl von Punkten pro Zoll: es wurde nichts gescannt."},
 };
 
 const OwnTextRow* findRow(const char* key)

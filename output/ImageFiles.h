@@ -32,6 +32,15 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
 // A Windows bitmap or anything else Qt reads; a null image and *error on failure.
 QImage loadImageFile(const QString& path, QString* error);
 
+// The size of the picture in an image file, from its headers; an empty size and *error when
+// the file cannot be read.
+QSize imageFileSize(const QString& path, QString* error);
+
+// An image file's picture reduced to fit `bound` without distortion (never enlarged), for
+// showing or printing a page at the device's resolution. The program's own bitmaps are read a
+// row at a time, so a page far larger than the result is never held whole.
+QImage loadImageFileFitted(const QString& path, const QSize& bound, QString* error);
+
 // One PDF (a page per image, each at its own size) or one multipage TIFF (the compression in
 // force), chosen by the extension of `path`. Pages are encoded as they are appended, so memory
 // holds one page, not the document. The file grows under a temporary name beside `path` and is

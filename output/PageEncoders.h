@@ -31,15 +31,20 @@ public:
                    QString* error);
     bool close(QString* error);
 
-    // Called by libtiff's error handler.
+    // Called by libtiff's error handler, and by the file's own procedures with the system's
+    // error number when a write, seek or close of the file fails.
     void noteError(const QString& text) { m_lastError = text; }
+    void noteSystemError(int errnum) { m_systemError = errnum; }
+    int descriptor() const { return m_fd; }
 
 private:
     QString failure(const QString& what) const;
 
     TIFF* m_tiff = nullptr;
+    int m_fd = -1;
     QString m_path;
     QString m_lastError;
+    int m_systemError = 0;
     int m_pages = 0;
 };
 

@@ -11,7 +11,7 @@ PKGS=(
   libtiff-dev libtiff-tools
   libgif-dev
   libjpeg-dev
-  zlib1g-dev
+  libpng-dev
   libgtest-dev googletest
   xvfb xauth
   poppler-utils

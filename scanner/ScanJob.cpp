@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "app/Error.h"
 #include "app/SettingsStore.h"
+#include "output/FilePlacement.h"
 #include "scanner/ScannerLibrary.h"
 #include "scanner/Thumbnail.h"
 
@@ -157,6 +158,12 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
             QString suffix = NextFreeSuffix(wanted, naming);
             const QString path = outputPath(trimmedFolder(naming.folderText()), naming.prefix(),
                                             suffix, naming.extension());
+            // A sheet is never pulled through for a folder that cannot take its file.
+            QString unwritable;
+            if (!canCreateFileBeside(path, &unwritable)) {
+                result.failures << unwritable;
+                break;
+            }
 
             const ScannerLibrary::Handle image = library.AcquireImage(settings.parent);
             if (image == 0)
@@ -211,6 +218,10 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
             pane.addPage(page);
             if (settings.sequenceMode)
                 pane.raiseCounter();
+            // The pages after it would fail alike (folder gone, disk full, no permission);
+            // this one stays in the pane through its copy.
+            if (!page.written)
+                break;
         } while (library.GetTwainState() >= continueState);
     }
 
@@ -237,7 +248,11 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
         setSourceOptions(library, scan.adf, scan.mode);
         library.SetResolution(double(scan.resolution));
         const QString path = NextFreeCommandLinePath(scan.path, scan.fname, scan.ext, counter);
-        const ScannerLibrary::Handle image = library.AcquireImage(scan.parent);
+        QString unwritable;
+        const ScannerLibrary::Handle image =
+            canCreateFileBeside(path, &unwritable) ? library.AcquireImage(scan.parent) : 0;
+        if (!unwritable.isEmpty())
+            failures << unwritable;
         if (image != 0) {
             guard.held = image;
             const auto next = [&] {

@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
 #include "app/SettingsStore.h"
+#include "i18n/OwnTexts.h"
 #include "i18n/TCustomLangTable.h"
 #include "output/FileNaming.h"
 #include "scanner/ScanJob.h"
@@ -247,7 +248,13 @@ void Tfrm_Main::commandLineScanTrigger()
     if (m_commandLine.resolution == 0)
         return;
     m_commandLinePageWritten = false;
-    RunCommandLineScan();
+    // A negative resolution would scan at whatever the device takes for it and report
+    // success: it is refused before the scanner is touched.
+    if (m_commandLine.resolution < 0)
+        Dialogs::current().message(Dialogs::Critical, QCoreApplication::applicationName(),
+                                   ownText("commandline.negativeResolution").arg(m_commandLine.resolution));
+    else
+        RunCommandLineScan();
     // The program ends with the window, and tells its caller whether the page was written.
     const int exitCode = m_commandLinePageWritten ? 0 : 1;
     QGuiApplication::setQuitOnLastWindowClosed(false);

@@ -68,6 +68,18 @@ PreviewWindow::PreviewWindow(Dialogs::PreviewRequest request, QWidget* parent)
     m_view->setZoomFactor(1.0);
 }
 
+PreviewWindow::~PreviewWindow()
+{
+    // The child widgets outlive this destructor and the printer member: the zoom box reports
+    // its edit as finished when it loses the focus on its way out, and the view draws on the
+    // printer. So the window's slots are cut off first and the view goes while the printer
+    // is still whole.
+    for (QObject* sender : {static_cast<QObject*>(m_zoom), static_cast<QObject*>(m_zoom->lineEdit()),
+                            static_cast<QObject*>(m_view)})
+        disconnect(sender, nullptr, this, nullptr);
+    delete m_view;
+}
+
 void PreviewWindow::applyZoom()
 {
     bool ok = false;
@@ -110,7 +122,7 @@ void PreviewWindow::print()
                        | QAbstractPrintDialog::PrintShowPageSize);
     options.setMinMax(1, m_view->pageCount());
     options.setFromTo(1, m_view->pageCount());
-    if (options.exec() != QDialog::Accepted)
+    if (Dialogs::current().execModal(&options) != QDialog::Accepted)
         return;
     renderWithStatus(&m_printer, m_request.printingText);
     // The page was drawn on the printer the preview shares; show it as now set up.

@@ -6,6 +6,7 @@
 #include "app/Error.h"
 #include "app/ErrorReport.h"
 #include "i18n/TCustomLangTable.h"
+#include "output/ImageFiles.h"
 #include "output/MultipageExport.h"
 #include "output/RenameNoReplace.h"
 #include "ui/ImagesPane.h"
@@ -16,7 +17,6 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -237,13 +237,15 @@ void Tfrm_Main::PreviewExecute()
     if (!entry)
         return;
     // The temporary copy, not the output file: every format previews alike, and a renamed
-    // or deleted output file still previews.
+    // or deleted output file still previews. Only its header is read here; the pixels are
+    // read when the page is drawn, at the size they take on the printer, so a page of any
+    // resolution previews and prints.
     const QString copy = entryCopyPath(entry);
-    QImageReader reader(copy, "bmp");
-    const QImage picture = reader.read();
-    if (picture.isNull())
+    QString reason;
+    const QSize pictureSize = imageFileSize(copy, &reason);
+    if (pictureSize.isEmpty())
         throw QuilloraError(QStringLiteral("Cannot open file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(copy), reader.errorString()));
+                                .arg(QDir::toNativeSeparators(copy), reason));
 
     Dialogs::PreviewRequest request;
     request.title = QStringLiteral("Image Preview");
@@ -252,8 +254,22 @@ void Tfrm_Main::PreviewExecute()
     request.generatingText = QStringLiteral("Generating page %p");
     request.printingText = QStringLiteral("Printing page %p");
     request.documentName = QStringLiteral("Quillora Report");
-    request.render = [picture](QPainter& painter, const QRectF&, int) {
-        renderPrintLayout(painter, picture);
+    // The preview and each print draw the page anew; the last size fetched is kept.
+    struct Fetched
+    {
+        QSize bound;
+        QImage picture;
+    };
+    auto fetched = std::make_shared<Fetched>();
+    request.render = [copy, pictureSize, fetched](QPainter& painter, const QRectF&, int) {
+        renderPrintLayout(painter, pictureSize, [&](const QSize& bound) {
+            if (fetched->picture.isNull() || fetched->bound != bound) {
+                fetched->picture = QImage();   // the old one goes before the new one is read
+                fetched->picture = loadImageFileFitted(copy, bound, nullptr);
+                fetched->bound = bound;
+            }
+            return fetched->picture;
+        });
     };
     Dialogs::current().preview(request);
 }

@@ -10,6 +10,7 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sched.h>
@@ -216,6 +217,55 @@ QImage decodeFile(const QString& path)
                                               ORIENTATION_TOPLEFT, 0) == 1;
     TIFFClose(t);
     return ok ? image : QImage();
+}
+
+bool jpegHasQuality(const QByteArray& bytes, int quality)
+{
+    // The luminance table of the JPEG standard, which libjpeg scales by the quality.
+    static const int kBase[64] = {
+        16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19,  26,  58,  60,  55,
+        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29,  51,  87,  80,  62,
+        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64,  81,  104, 113, 92,
+        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98,  112, 100, 103, 99};
+    const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+    QList<int> expected;
+    for (int b : kBase)
+        expected << std::clamp((b * scale + 50) / 100, 1, 255);
+    // The first quantization table after the start of the first JPEG stream, 8-bit entries.
+    const qsizetype start = bytes.indexOf("\xff\xd8\xff");
+    const qsizetype dqt = start < 0 ? -1 : bytes.indexOf("\xff\xdb", start);
+    if (dqt < 0 || dqt + 5 + 64 > bytes.size() || (quint8(bytes[dqt + 4]) >> 4) != 0)
+        return false;
+    QList<int> found;
+    for (int i = 0; i < 64; ++i)
+        found << quint8(bytes[dqt + 5 + i]);
+    // Stored in zigzag order: the same entries, whatever the order.
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    return found == expected;
+}
+
+bool forEachTiffPage(const QString& path, const std::function<void(TIFF*)>& page)
+{
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!t)
+        return false;
+    do
+        page(t);
+    while (TIFFReadDirectory(t));
+    TIFFClose(t);
+    return true;
+}
+
+QList<int> tiffCompressions(const QString& path)
+{
+    QList<int> tags;
+    forEachTiffPage(path, [&](TIFF* t) {
+        uint16_t tag = 0;
+        TIFFGetField(t, TIFFTAG_COMPRESSION, &tag);
+        tags << tag;
+    });
+    return tags;
 }
 
 QString runTool(const QString& program, const QStringList& arguments, int* exitCode)

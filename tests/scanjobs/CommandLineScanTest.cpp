@@ -83,6 +83,22 @@ TEST_F(CommandLineScanTest, NoScannerReportsOnStandardErrorAndFails)
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
 }
 
+// A negative resolution is an error, told on standard error before the scanner is touched;
+// it used to scan at the device's default and end with success.
+TEST_F(CommandLineScanTest, NegativeResolutionIsRefusedWithoutScanning)
+{
+    QStringList arguments = pageArguments();
+    arguments[0] = "/resolution=-300";
+    const Run run = quillora(arguments);
+    ASSERT_TRUE(run.finished);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains("The resolution -300 is not a number of dots per inch above zero"))
+        << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("Unable to scan.")) << run.err.toStdString();
+    EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+    EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+}
+
 // A stored value of the wrong kind stops the show sequence before the scan: the error is
 // reported and no page is taken.
 TEST_F(CommandLineScanTest, WrongTypedStoredValueStopsBeforeTheScan)
