@@ -17,6 +17,14 @@ struct OwnTextRow
 // One row per text; keep the rows of an area together. UTF-8.
 constexpr OwnTextRow kRows[] = {
     {"app.name", "Quillora", "Quillora", "Quillora"},
+
+    // The scanner helper program that runs the scanner drivers.
+    {"scanner.driverMissing", "The scanner driver could not be started",
+     "Не удалось запустить драйвер сканера", "Der Scannertreiber konnte nicht gestartet werden"},
+    {"scanner.driverNotResponding", "The scanner driver stopped responding",
+     "Драйвер сканера перестал отвечать", "Der Scannertreiber reagiert nicht mehr"},
+    {"scanner.driverStopped", "The scanner driver stopped unexpectedly",
+     "Драйвер сканера неожиданно завершил работу", "Der Scannertreiber wurde unerwartet beendet"},
 };
 
 const OwnTextRow* findRow(const char* key)
