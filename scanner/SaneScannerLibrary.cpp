@@ -207,10 +207,11 @@ int SaneScannerLibrary::OpenSourceByName(const char* productName)
     if (openDevice(saneName, wanted))
         return 1;
     // A scanner plugged in again has a new name: look once more among the local devices.
-    if (m_errorCode == DeviceInvalid && listLocal() && (device = known(wanted))
-        && device->saneName != saneName)
-        return openDevice(QByteArray(device->saneName), wanted);
-    return 0;
+    if (m_errorCode != DeviceInvalid || !listLocal() || !(device = known(wanted))
+        || device->saneName == saneName)
+        return 0;
+    clearError();
+    return openDevice(QByteArray(device->saneName), wanted);
 }
 
 int SaneScannerLibrary::OpenDefaultSource()

@@ -209,8 +209,10 @@ ScannerHelper::Deadlines ScannerHelper::Deadlines::current()
     Deadlines d;
     bool ok = false;
     const int all = qEnvironmentVariableIntValue("QUILLORA_SCANNER_DEADLINE_MS", &ok);
-    if (ok && all > 0)
+    if (ok && all > 0) {
         d.listing = d.open = d.request = d.setOption = d.pageStart = d.pageSilence = all;
+        d.cancel = std::min(d.cancel, all);
+    }
     return d;
 }
 
@@ -414,7 +416,7 @@ bool ScannerHelper::readPage(PageResult* result, const PageEvents& events,
                 return false;
             }
             cancelSent = true;
-            deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.request);
+            deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.cancel);
         }
         Frame frame;
         r = receive(frame, std::min(50, msUntil(deadline)), wakeFd);

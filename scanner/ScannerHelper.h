@@ -38,6 +38,7 @@ public:
         int setOption = 10000;  // a button may start a calibration
         int pageStart = 30000;  // lamp warm-up, paper feed
         int pageSilence = 30000; // a running page that sends nothing for this long
+        int cancel = 3000;      // a page asked to stop; never longer than the others
         static Deadlines current();
     };
 

@@ -7,6 +7,7 @@
 #include "scanner/SourceOptions.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -63,6 +64,61 @@ TEST_F(ScannerLibraryTest, ListsEveryDeviceByProductName)
         names << QString::fromLatin1(name);
     EXPECT_EQ(names, QStringList({kTester, kTester}));
     EXPECT_EQ(lib->NextSourceName(name), 0);
+}
+
+// A network host that never answers hides no local scanner and holds nothing up: the local
+// devices are listed at once and can be scanned from while the network listing hangs; it
+// ends by its deadline and adds nothing.
+TEST_F(ScannerLibraryTest, SilentNetworkHostDelaysNothingLocal)
+{
+    SilentSaneHost host(saneConfigDir());
+    ASSERT_TRUE(host.listening());
+    qputenv("QUILLORA_SCANNER_DEADLINE_MS", "3000");
+    lib = std::make_unique<SaneScannerLibrary>();
+
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(lib->BeginSourceList(), 1) << qPrintable(lib->LastErrorText());
+    char name[ScannerLibrary::SourceNameSize];
+    QStringList names;
+    while (lib->NextSourceName(name))
+        names << QString::fromLatin1(name);
+    EXPECT_EQ(names, QStringList({kTester, kTester}));
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_FALSE(lib->sourceListComplete());
+
+    open(2, 50);
+    EXPECT_NE(lib->AcquireImage(nullptr), 0u) << qPrintable(lib->LastErrorText());
+    lib->EndAcquisition();
+    EXPECT_LT(timer.elapsed(), 2000);
+
+    lib->finishSourceList();
+    EXPECT_TRUE(lib->sourceListComplete());
+    EXPECT_EQ(lib->NextSourceName(name), 0);
+    EXPECT_LT(timer.elapsed(), 6000);
+}
+
+// SANE runs in the helper alone: after a listing and a scan none of it is mapped here, and
+// the page's pixels are the helper's shared memory itself, not a copy of it.
+TEST_F(ScannerLibraryTest, SaneStaysOutOfThisProcessAndPagesAreNotCopied)
+{
+    ASSERT_EQ(lib->BeginSourceList(), 1);
+    open(2, 100);
+    const ScannerLibrary::Handle page = lib->AcquireImage(nullptr);
+    ASSERT_NE(page, 0u) << qPrintable(lib->LastErrorText());
+    const quintptr pixels = quintptr(lib->image(page).constBits());
+
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    QByteArray pageMapping;
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+        EXPECT_FALSE(line.contains("libsane")) << line.constData();
+        const QList<QByteArray> range = line.left(line.indexOf(' ')).split('-');
+        if (range.size() == 2 && range[0].toULongLong(nullptr, 16) <= pixels
+            && pixels < range[1].toULongLong(nullptr, 16))
+            pageMapping = line;
+    }
+    EXPECT_TRUE(pageMapping.contains("/memfd:quillora-page")) << pageMapping.constData();
 }
 
 TEST(SourceNameTest, LongNamesAreCutBetweenCharacters)
