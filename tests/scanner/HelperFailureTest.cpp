@@ -14,10 +14,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +40,23 @@ int liveChildren()
         const QByteArray text = stat.readAll();
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 1 && fields[1].toInt() == getpid() && fields[0] != "Z")
+            ++count;
+    }
+    return count;
+}
+
+// Helpers started by the process `parent` that are still alive.
+int helpersOf(qint64 parent)
+{
+    int count = 0;
+    const QByteArray mark = "--parent" + QByteArray(1, '\0') + QByteArray::number(parent) + '\0';
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!pid.toInt() || !cmdline.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray state = stat.readAll();
+        if (cmdline.readAll().contains(mark) && !state.mid(state.lastIndexOf(')') + 2).startsWith('Z'))
             ++count;
     }
     return count;
@@ -182,6 +202,38 @@ TEST_F(HelperFailureTest, CancelOfAHungPageReturnsSoon)
     EXPECT_EQ(library.LastErrorCode(), ScannerLibrary::DriverNotResponding);
     EXPECT_EQ(library.image(first), before); // the page taken before is whole
     EXPECT_EQ(liveChildren(), 0);
+}
+
+// A helper ends with the program that started it, even while a driver call blocks in the
+// middle of a page and the program is killed.
+TEST_F(HelperFailureTest, HelperEndsWithTheProgramThatStartedIt)
+{
+    writeTestConf({QStringLiteral("read-delay true"), QStringLiteral("read-delay-duration 10000000")});
+    QProcess quillora;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", configDir());
+    env.insert("TEMP", tempDir());
+    env.insert("HOME", root());
+    quillora.setProcessEnvironment(env);
+    quillora.start(QStringLiteral(QUILLORA_PROGRAM),
+                   {"/resolution=300", "/mode=2", "/ext=png", "/path=" + scratchDir(), "/fname=p"});
+    ASSERT_TRUE(quillora.waitForStarted());
+    const qint64 pid = quillora.processId();
+    QElapsedTimer clock;
+    clock.start();
+    while (helpersOf(pid) == 0 && clock.elapsed() < 20000)
+        QThread::msleep(20);
+    ASSERT_GT(helpersOf(pid), 0);
+    QThread::msleep(500); // into the page, whose every buffer takes ten seconds
+    kill(pid_t(pid), SIGKILL);
+    ASSERT_TRUE(quillora.waitForFinished());
+    clock.restart();
+    while (helpersOf(pid) > 0 && clock.elapsed() < 3000)
+        QThread::msleep(20);
+    EXPECT_EQ(helpersOf(pid), 0);
+    EXPECT_TRUE(filesIn(scratchDir()).isEmpty());
 }
 
 } // namespace
