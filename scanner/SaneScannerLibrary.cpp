@@ -56,7 +56,8 @@ SaneScannerLibrary::~SaneScannerLibrary()
     if (!QCoreApplication::instance())
         (void)m_dialog.release();
     closeDevice();
-    m_spare.reset();
+    if (m_spare)
+        m_spare->retire();
     if (m_wakeFd >= 0)
         close(m_wakeFd);
 }
@@ -251,11 +252,22 @@ int SaneScannerLibrary::OpenSourceBySaneName(const char* saneName)
 
 int SaneScannerLibrary::openDevice(const QByteArray& saneName, const QByteArray& product)
 {
+    const bool spare = m_spare && !m_spare->failed();
     std::unique_ptr<ScannerHelper> helper = takeHelper();
     int status = Good;
     QString text;
-    if (!helper->callStatus(Message::Open, Writer().str(saneName.toStdString()), &status, &text,
-                            ScannerHelper::Deadlines::current().open)) {
+    auto open = [&] {
+        return helper->callStatus(Message::Open, Writer().str(saneName.toStdString()), &status,
+                                  &text, ScannerHelper::Deadlines::current().open);
+    };
+    bool answered = open();
+    // A helper that waited since a listing may have been ended meanwhile (by the system,
+    // short of memory): a fresh one gets its chance before the open counts as failed.
+    if (!answered && spare && helper->failure() == ScannerHelper::Failure::Stopped) {
+        helper = ScannerHelper::start();
+        answered = open();
+    }
+    if (!answered) {
         setHelperError(*helper);
         return 0;
     }

@@ -52,8 +52,8 @@ public:
     };
 
     // What a page read reports as it goes. rowsArrived gives the rows complete so far and
-    // where they are (stride bytes apart); they stay in place and unchanged until the page
-    // ends, so they can be encoded before the rest arrives.
+    // where they start (stride bytes apart): they are final, so they can be encoded before
+    // the rest arrives. The pointer holds until the next event (a growing page may move).
     struct PageEvents
     {
         std::function<void(const PageLayout&)> began;

@@ -11,7 +11,12 @@
 // only request it takes meanwhile is Cancel.
 //
 // The page's pixels never travel over the socket: the helper writes them into a memfd in
-// the layout the page finally has, handed over with PageBegin, and the program maps it.
+// the layout the page finally has, handed over with PageBegin as soon as the page's width
+// is known, and the program maps it. PageRows says how many rows from the top are complete:
+// those are final (nothing writes them again), so they can be encoded while the rest
+// arrives. It also says how many rows the memfd holds by now, as a page of unknown length
+// makes it grow; it never shrinks (the program seals it so). PageEnd gives the page's
+// final row count, and after it the helper keeps no hold on the memory.
 
 #include <cstddef>
 #include <cstdint>

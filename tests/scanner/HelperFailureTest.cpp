@@ -45,8 +45,8 @@ int liveChildren()
     return count;
 }
 
-// Helpers started by the process `parent` that are still alive.
-int helpersOf(qint64 parent)
+// Helpers started by the process `parent` that are still alive; with `kill`, they are killed.
+int helpersOf(qint64 parent, bool kill = false)
 {
     int count = 0;
     const QByteArray mark = "--parent" + QByteArray(1, '\0') + QByteArray::number(parent) + '\0';
@@ -56,11 +56,16 @@ int helpersOf(qint64 parent)
         if (!pid.toInt() || !cmdline.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
             continue;
         const QByteArray state = stat.readAll();
-        if (cmdline.readAll().contains(mark) && !state.mid(state.lastIndexOf(')') + 2).startsWith('Z'))
+        if (cmdline.readAll().contains(mark) && !state.mid(state.lastIndexOf(')') + 2).startsWith('Z')) {
             ++count;
+            if (kill)
+                ::kill(pid_t(pid.toInt()), SIGKILL);
+        }
     }
     return count;
 }
+
+void killHelpersOf(qint64 parent) { helpersOf(parent, true); }
 
 class HelperFailureTest : public SaneFixture
 {
@@ -165,6 +170,24 @@ TEST_F(HelperFailureTest, MissingHelperIsAnErrorAndTheNextScanWorks)
     useReal();
     EXPECT_EQ(run(library).pages, 1);
     EXPECT_EQ(filesIn(folder), QStringList({"Page1.png"}));
+}
+
+// A helper waiting since the listing that was ended meanwhile (say by the system, short of
+// memory) is replaced without a word: the open and the scan work.
+TEST_F(HelperFailureTest, IdleHelperThatDiedIsReplaced)
+{
+    folder = scratchDir();
+    SaneScannerLibrary library;
+    ASSERT_EQ(library.BeginSourceList(), 1);
+    library.finishSourceList();
+    QElapsedTimer clock;
+    clock.start();
+    while (helpersOf(getpid()) > 1 && clock.elapsed() < 3000)
+        QThread::msleep(10); // the network listing's helper ends by itself
+    ASSERT_EQ(helpersOf(getpid()), 1);
+    killHelpersOf(getpid());
+    EXPECT_EQ(run(library).pages, 1);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.texts().join('|').toStdString();
 }
 
 // A driver that hangs in the middle of a page: the progress window goes on painting, and

@@ -359,8 +359,11 @@ TEST_F(ScannerLibraryTest, DecodesEveryKindOfFrame)
         {"padding", 2, {{"ppl-loss", 7}}, 7},
         {"hand scanner", 2, {{"hand-scanner", yes}}},
         {"small reads", 1, {{"read-limit", yes}, {"read-limit-size", 113}}},
-        // Pages of several megabytes are held in memory of their own kind (huge pages).
         {"large colour", 2, {}, 0, 0, 300},
+        // Lines as long as the page's rows go straight into the page, undecoded.
+        {"gray into place", 1, {}, 0, 0, 75},
+        {"colour into place", 2, {}, 0, 0, 75},
+        {"gray 1 into place", 0, {}, 0, 0, 122},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
