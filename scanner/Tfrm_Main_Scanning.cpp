@@ -123,8 +123,11 @@ void Tfrm_Main::FillScannerList()
         return;
     // Network scanners answer later, or never: the window does not wait for them. A
     // command-line scan starts at once, so it waits, within the listing's deadline, for a
-    // remembered scanner that is not among the local ones.
-    if (m_commandLine.resolution != 0 && m_ui->lv_Devices->selectedItems().isEmpty()) {
+    // remembered scanner that is not among the local ones, or for any scanner when there
+    // is none here.
+    const bool rememberedMissing = m_ui->lv_Devices->selectedItems().isEmpty()
+        && !SettingsStore().readString(kSource).isEmpty();
+    if (m_commandLine.resolution != 0 && (rememberedMissing || m_ui->lv_Devices->count() == 0)) {
         library.finishSourceList();
         addListedScanners(library, *m_ui->lv_Devices, IL->icon(0));
         if (m_ui->lv_Devices->count() == 0)

@@ -17,6 +17,9 @@
 
 #include <tiffio.h>
 
+#include <signal.h>
+#include <sys/time.h>
+
 namespace {
 
 constexpr const char* kTester = "Noname frontend-tester";
@@ -119,6 +122,32 @@ TEST_F(ScannerLibraryTest, SaneStaysOutOfThisProcessAndPagesAreNotCopied)
             pageMapping = line;
     }
     EXPECT_TRUE(pageMapping.contains("/memfd:quillora-page")) << pageMapping.constData();
+}
+
+SaneScannerLibrary* g_interrupted = nullptr;
+void cancelFromSignal(int) { g_interrupted->requestCancel(); }
+
+// Ctrl-C of a command-line scan: a signal handler asks the page to stop, and it stops soon
+// (cancelling is a normal end, not a failure).
+TEST_F(ScannerLibraryTest, CancelAskedFromASignalHandlerStopsThePage)
+{
+    open(2, 300);
+    setOption("read-delay", true);
+    setOption("read-delay-duration", 200000); // a page of many seconds
+    g_interrupted = lib.get();
+    struct sigaction action = {};
+    action.sa_handler = cancelFromSignal;
+    struct sigaction before = {};
+    ASSERT_EQ(sigaction(SIGALRM, &action, &before), 0);
+    itimerval in300ms = {{0, 0}, {0, 300000}};
+    setitimer(ITIMER_REAL, &in300ms, nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(lib->AcquireImage(nullptr), 0u);
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_EQ(lib->LastErrorCode(), 0) << qPrintable(lib->LastErrorText());
+    EXPECT_EQ(lib->GetTwainState(), ScannerLibrary::StateSourceOpen);
+    sigaction(SIGALRM, &before, nullptr);
 }
 
 TEST(SourceNameTest, LongNamesAreCutBetweenCharacters)
