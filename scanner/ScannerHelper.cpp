@@ -200,6 +200,82 @@ private:
     bool m_noMemory = false;
 };
 
+// One page as its events arrive. false from an event: the helper broke the protocol.
+struct PageRead
+{
+    PageRead(const ScannerHelper::PageEvents& e, std::chrono::milliseconds quiet)
+        : events(e), silence(quiet)
+    {
+    }
+
+    const ScannerHelper::PageEvents& events;
+    std::chrono::milliseconds silence; // a page may be quiet this long
+    Clock::time_point deadline;
+    SharedPage memory;
+    bool begun = false;
+    bool stopping = false; // asked to stop: the deadline no longer moves
+
+    bool begin(Frame& frame)
+    {
+        Reader in(frame.payload);
+        ScannerHelper::PageLayout layout;
+        layout.format = PageFormat(in.u32());
+        layout.width = in.i32();
+        layout.stride = in.i32();
+        layout.expectedRows = in.i32();
+        const int capacity = in.i32();
+        if (begun || !in.atEnd()) {
+            close(frame.fd);
+            return false;
+        }
+        begun = true;
+        if (!memory.adopt(frame.fd, layout, capacity)) // it owns the descriptor now
+            return false;
+        deadline = Clock::now() + silence;
+        if (events.began)
+            events.began(layout);
+        return true;
+    }
+
+    bool rows(const Frame& frame)
+    {
+        Reader in(frame.payload);
+        const int rows = in.i32();
+        const int capacity = in.i32();
+        const int permille = in.i32();
+        if (!begun || !in.atEnd() || capacity < memory.capacityRows() || rows < 0
+            || rows > capacity || !memory.map(capacity))
+            return false;
+        if (!stopping)
+            deadline = Clock::now() + silence;
+        if (events.rowsArrived && memory.base())
+            events.rowsArrived(memory.base(), rows, permille);
+        return true;
+    }
+
+    bool end(const Frame& frame, ScannerHelper::PageResult* result)
+    {
+        Reader in(frame.payload);
+        result->status = in.i32();
+        const int rows = in.i32();
+        result->text = QString::fromStdString(in.str());
+        if (!in.atEnd())
+            return false;
+        if (result->status == Good) {
+            if (!begun || rows <= 0 || rows > memory.capacityRows())
+                return false;
+            if (!memory.noMemory())
+                result->page = memory.take(rows, &result->status);
+        }
+        if (memory.noMemory() || (result->status == NoMemory && result->text.isEmpty())) {
+            result->status = NoMemory;
+            result->page = QImage();
+            result->text = QStringLiteral("Not enough memory for the page");
+        }
+        return true;
+    }
+};
+
 } // namespace
 
 // ---- Finding and starting the helper ----
@@ -400,114 +476,68 @@ bool ScannerHelper::readPage(PageResult* result, const PageEvents& events,
         failOn(r);
         return false;
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.pageStart);
-    SharedPage page;
-    bool begun = false;
+    PageRead page(events, std::chrono::milliseconds(m_deadlines.pageSilence));
+    page.deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.pageStart);
     bool cancelSent = false;
-    auto broken = [this] {
-        fail(Failure::Stopped);
-        return false;
-    };
     for (;;) {
-        if (!cancelSent && ((cancelled && cancelled()) || page.noMemory())) {
+        if (!cancelSent && ((cancelled && cancelled()) || page.memory.noMemory())) {
             r = m_channel->send(Message::Cancel, Writer(), -1, m_deadlines.request);
             if (r != Channel::Result::Ok) {
                 failOn(r);
                 return false;
             }
-            cancelSent = true;
-            deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.cancel);
+            cancelSent = page.stopping = true;
+            page.deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.cancel);
         }
         Frame frame;
-        r = receive(frame, std::min(50, msUntil(deadline)), wakeFd);
+        r = receive(frame, std::min(50, msUntil(page.deadline)), wakeFd);
         if (r == Channel::Result::Woken) {
             drain(wakeFd);
             continue;
         }
-        if (r == Channel::Result::Timeout) {
-            if (Clock::now() < deadline)
-                continue;
-            failOn(r);
-            return false;
-        }
+        if (r == Channel::Result::Timeout && Clock::now() < page.deadline)
+            continue;
         if (r != Channel::Result::Ok) {
-            if (frame.fd >= 0)
-                close(frame.fd);
             failOn(r);
             return false;
         }
-        Reader in(frame.payload);
+        bool fine = false;
         switch (frame.type) {
-        case Message::PageBegin: {
-            PageLayout layout;
-            layout.format = PageFormat(in.u32());
-            layout.width = in.i32();
-            layout.stride = in.i32();
-            layout.expectedRows = in.i32();
-            const int capacity = in.i32();
-            if (begun || !in.atEnd()) {
-                close(frame.fd);
-                return broken();
-            }
-            if (!page.adopt(frame.fd, layout, capacity)) // the page owns the descriptor now
-                return broken();
-            begun = true;
-            deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.pageSilence);
-            if (events.began)
-                events.began(layout);
+        case Message::PageBegin: fine = page.begin(frame); break;
+        case Message::PageRows: fine = page.rows(frame); break;
+        case Message::PageEnd:
+            // A Cancel has an answer of its own, after the page's end.
+            if (page.end(frame, result) && (!cancelSent || cancelAnswered()))
+                return true;
             break;
-        }
-        case Message::PageRows: {
-            const int rows = in.i32();
-            const int capacity = in.i32();
-            const int permille = in.i32();
-            if (!begun || !in.atEnd() || capacity < page.capacityRows() || rows < 0
-                || rows > capacity || !page.map(capacity))
-                return broken();
-            if (!cancelSent)
-                deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.pageSilence);
-            if (events.rowsArrived && page.base())
-                events.rowsArrived(page.base(), rows, permille);
-            break;
-        }
-        case Message::PageEnd: {
-            result->status = in.i32();
-            const int rows = in.i32();
-            result->text = QString::fromStdString(in.str());
-            if (!in.atEnd())
-                return broken();
-            if (result->status == Good) {
-                if (!begun || rows <= 0 || rows > page.capacityRows())
-                    return broken();
-                if (!page.noMemory())
-                    result->page = page.take(rows, &result->status);
-            }
-            if (page.noMemory() || (result->status == NoMemory && result->text.isEmpty())) {
-                result->status = NoMemory;
-                result->page = QImage();
-                result->text = QStringLiteral("Not enough memory for the page");
-            }
-            // The Cancel has an answer of its own, after the page's end.
-            if (cancelSent) {
-                int status = Good;
-                Frame answer;
-                r = receive(answer, m_deadlines.request);
-                Reader ack(answer.payload);
-                status = ack.i32();
-                ack.str();
-                if (r != Channel::Result::Ok) {
-                    failOn(r);
-                    return false;
-                }
-                if (answer.type != Message::Status || !ack.atEnd() || status != Good)
-                    return broken();
-            }
-            return true;
-        }
         default:
             if (frame.fd >= 0)
                 close(frame.fd);
-            return broken();
+            break;
+        }
+        if (failed())
+            return false;
+        if (!fine) {
+            fail(Failure::Stopped);
+            return false;
         }
     }
+}
+
+bool ScannerHelper::cancelAnswered()
+{
+    Frame answer;
+    const Channel::Result r = receive(answer, m_deadlines.request);
+    if (r != Channel::Result::Ok) {
+        failOn(r);
+        return false;
+    }
+    Reader in(answer.payload);
+    const int status = in.i32();
+    in.str();
+    if (answer.type != Message::Status || !in.atEnd() || status != Good) {
+        fail(Failure::Stopped);
+        return false;
+    }
+    return true;
 }

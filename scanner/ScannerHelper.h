@@ -108,6 +108,8 @@ private:
     ScannerProtocol::Channel::Result receive(ScannerProtocol::Frame& frame, int timeoutMs,
                                              int wakeFd = -1);
     void failOn(ScannerProtocol::Channel::Result r);
+    // Takes the answer to a Cancel that stopped a page; false: the helper failed.
+    bool cancelAnswered();
 
     // The pid is given up under this lock once reaped, so abort() from another thread never
     // signals a number the system may have handed to another process.

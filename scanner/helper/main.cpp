@@ -45,6 +45,25 @@ void loadUnwinderNow()
 
 using Clock = std::chrono::steady_clock;
 
+// The device's description of the coming frame, in the decoder's terms; false for kinds
+// of image we cannot read.
+bool frameOf(const SANE_Parameters& p, FrameDecoder::Frame* frame)
+{
+    switch (p.format) {
+    case SANE_FRAME_GRAY: frame->kind = FrameDecoder::Frame::Gray; break;
+    case SANE_FRAME_RGB: frame->kind = FrameDecoder::Frame::Rgb; break;
+    case SANE_FRAME_RED: frame->kind = FrameDecoder::Frame::Red; break;
+    case SANE_FRAME_GREEN: frame->kind = FrameDecoder::Frame::Green; break;
+    case SANE_FRAME_BLUE: frame->kind = FrameDecoder::Frame::Blue; break;
+    default: return false;
+    }
+    frame->depth = p.depth;
+    frame->bytesPerLine = p.bytes_per_line;
+    frame->pixelsPerLine = p.pixels_per_line;
+    frame->lines = p.lines;
+    return true;
+}
+
 // Progress goes out when rows were completed and this long passed since the last report,
 // and at least this often while data arrives at all, so the program knows a slow page lives.
 constexpr auto kRowsInterval = std::chrono::milliseconds(10);
@@ -251,83 +270,90 @@ private:
         return BadPageData;
     }
 
+    // When progress goes out: at least every kRowsInterval while rows complete, at least
+    // every kAliveInterval while any data arrives, and whenever the memory grew.
+    struct Progress
+    {
+        Clock::time_point last = Clock::now();
+        int rows = 0;
+        std::int64_t capacity = 0;
+    };
+
+    bool report(Progress& progress, const FrameDecoder& decoder, const PageMemory& memory)
+    {
+        const auto now = Clock::now();
+        const int rows = decoder.completeRows();
+        if ((rows == progress.rows || now - progress.last < kRowsInterval)
+            && now - progress.last < kAliveInterval && memory.capacityRows() == progress.capacity)
+            return true;
+        progress = {now, rows, memory.capacityRows()};
+        return send(Message::PageRows,
+                    Writer().i32(rows).i32(int(progress.capacity)).i32(decoder.permille()));
+    }
+
+    bool beginPage(const FrameDecoder& decoder, const PageMemory& memory, Progress& progress)
+    {
+        progress.capacity = memory.capacityRows();
+        return send(Message::PageBegin,
+                    Writer()
+                        .u32(std::uint32_t(decoder.format()))
+                        .i32(decoder.width())
+                        .i32(int(memory.stride()))
+                        .i32(decoder.expectedRows())
+                        .i32(int(progress.capacity)),
+                    memory.fd());
+    }
+
+    // Reads one frame's data into the page; Good at its end.
+    int readFrame(PageMemory& memory, FrameDecoder& decoder, Progress& progress)
+    {
+        std::string error;
+        for (;;) {
+            if (cancelArrived() || m_stop) {
+                sane_cancel(m_device);
+                return SANE_STATUS_CANCELLED;
+            }
+            std::size_t room = 0;
+            unsigned char* target = decoder.target(&room, &error);
+            if (!target)
+                return badData(error);
+            SANE_Int length = 0;
+            const SANE_Status status = sane_read(
+                m_device, target, SANE_Int(std::min({room, kMaxRead, std::size_t(INT_MAX)})), &length);
+            if (status == SANE_STATUS_EOF)
+                return decoder.endFrame(&error) ? SANE_STATUS_GOOD : badData(error);
+            if (status != SANE_STATUS_GOOD)
+                return status;
+            if (length <= 0)
+                continue;
+            if (!decoder.commit(std::size_t(length), &error))
+                return badData(error);
+            if (!report(progress, decoder, memory))
+                return SANE_STATUS_CANCELLED;
+        }
+    }
+
     int readFrames(PageMemory& memory, FrameDecoder& decoder)
     {
         m_pageError.clear();
-        SANE_Status status = SANE_STATUS_GOOD;
+        int status = SANE_STATUS_GOOD;
         if (!m_started && (status = sane_start(m_device)) != SANE_STATUS_GOOD)
             return status;
-        bool begun = false;
-        Clock::time_point lastReport = Clock::now();
-        int reportedRows = 0;
-        std::int64_t reportedCapacity = 0;
+        Progress progress;
         std::string error;
-        for (;;) {
+        for (bool first = true;; first = false) {
             SANE_Parameters p;
             if ((status = sane_get_parameters(m_device, &p)) != SANE_STATUS_GOOD)
                 return status;
             FrameDecoder::Frame frame;
-            switch (p.format) {
-            case SANE_FRAME_GRAY: frame.kind = FrameDecoder::Frame::Gray; break;
-            case SANE_FRAME_RGB: frame.kind = FrameDecoder::Frame::Rgb; break;
-            case SANE_FRAME_RED: frame.kind = FrameDecoder::Frame::Red; break;
-            case SANE_FRAME_GREEN: frame.kind = FrameDecoder::Frame::Green; break;
-            case SANE_FRAME_BLUE: frame.kind = FrameDecoder::Frame::Blue; break;
-            default: return badData("The scanner sent a kind of image this program cannot read");
-            }
-            frame.depth = p.depth;
-            frame.bytesPerLine = p.bytes_per_line;
-            frame.pixelsPerLine = p.pixels_per_line;
-            frame.lines = p.lines;
+            if (!frameOf(p, &frame))
+                return badData("The scanner sent a kind of image this program cannot read");
             if (!decoder.beginFrame(frame, &error))
                 return badData(error);
-            if (!begun) {
-                begun = true;
-                reportedCapacity = memory.capacityRows();
-                if (!send(Message::PageBegin,
-                          Writer()
-                              .u32(std::uint32_t(decoder.format()))
-                              .i32(decoder.width())
-                              .i32(int(memory.stride()))
-                              .i32(decoder.expectedRows())
-                              .i32(int(reportedCapacity)),
-                          memory.fd()))
-                    return SANE_STATUS_CANCELLED;
-            }
-            for (;;) {
-                if (cancelArrived() || m_stop) {
-                    sane_cancel(m_device);
-                    return SANE_STATUS_CANCELLED;
-                }
-                std::size_t room = 0;
-                unsigned char* target = decoder.target(&room, &error);
-                if (!target)
-                    return badData(error);
-                SANE_Int length = 0;
-                status = sane_read(m_device, target, SANE_Int(std::min({room, kMaxRead, std::size_t(INT_MAX)})),
-                                   &length);
-                if (status == SANE_STATUS_EOF)
-                    break;
-                if (status != SANE_STATUS_GOOD)
-                    return status;
-                if (length <= 0)
-                    continue;
-                if (!decoder.commit(std::size_t(length), &error))
-                    return badData(error);
-                const auto now = Clock::now();
-                const int rows = decoder.completeRows();
-                if ((rows != reportedRows && now - lastReport >= kRowsInterval)
-                    || now - lastReport >= kAliveInterval
-                    || memory.capacityRows() != reportedCapacity) {
-                    reportedRows = rows;
-                    reportedCapacity = memory.capacityRows();
-                    lastReport = now;
-                    if (!send(Message::PageRows, Writer().i32(rows).i32(int(reportedCapacity)).i32(decoder.permille())))
-                        return SANE_STATUS_CANCELLED;
-                }
-            }
-            if (!decoder.endFrame(&error))
-                return badData(error);
+            if (first && !beginPage(decoder, memory, progress))
+                return SANE_STATUS_CANCELLED;
+            if ((status = readFrame(memory, decoder, progress)) != SANE_STATUS_GOOD)
+                return status;
             if (p.last_frame)
                 break;
             if ((status = sane_start(m_device)) != SANE_STATUS_GOOD) // the next frame
