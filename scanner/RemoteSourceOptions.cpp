@@ -100,7 +100,8 @@ QList<SourceOption> RemoteSourceOptions::options()
     if (m_known)
         return m_options;
     Frame answer;
-    if (!m_helper.call(Message::GetOptions, Writer(), &answer, ScannerHelper::Deadlines::current().request))
+    if (!m_helper.call(Message::GetOptions, Writer(), &answer,
+                       ScannerHelper::Deadlines::current().request))
         return {};
     if (answer.type == Message::Status)
         return {}; // the device refused
@@ -160,8 +161,10 @@ bool RemoteSourceOptions::setValue(int index, const QVariant& value, bool* reloa
         return false;
     };
     if (!found)
-        return failWith(m_helper.failed() ? m_helper.failureText()
-                                          : QCoreApplication::translate("ScannerLibrary", "The scanner has no such option"));
+        return failWith(
+            m_helper.failed()
+                ? m_helper.failureText()
+                : QCoreApplication::translate("ScannerLibrary", "The scanner has no such option"));
     m_known = false; // whatever happens, the device may have changed its options
     Frame answer;
     if (!m_helper.call(Message::SetValue, Writer().i32(index).value(toWire(type, value)), &answer,

@@ -201,7 +201,8 @@ int SaneScannerLibrary::OpenSourceByName(const char* productName)
     }
     const DeviceList::Device* device = known(wanted);
     if (!device) {
-        setError(SourceNotFound, tr("The scanner \"%1\" was not found").arg(QString::fromUtf8(wanted)));
+        setError(SourceNotFound,
+                 tr("The scanner \"%1\" was not found").arg(QString::fromUtf8(wanted)));
         return 0;
     }
     const QByteArray saneName = device->saneName;
@@ -391,7 +392,10 @@ void SaneScannerLibrary::applyFeeder()
         setError(InvalidOption, error);
 }
 
-void SaneScannerLibrary::SetJpegQuality(int quality) { m_jpegQuality = std::clamp(quality, 1, 100); }
+void SaneScannerLibrary::SetJpegQuality(int quality)
+{
+    m_jpegQuality = std::clamp(quality, 1, 100);
+}
 
 void SaneScannerLibrary::SetTiffCompression(int, int compressionTag)
 {
@@ -403,7 +407,9 @@ void SaneScannerLibrary::SetTiffCompression(int, int compressionTag)
 void SaneScannerLibrary::readPage(Transfer& t)
 {
     ScannerHelper::PageEvents events;
-    events.rowsArrived = [&t](const uchar*, int, int permille) { t.progress.permille.store(permille); };
+    events.rowsArrived = [&t](const uchar*, int, int permille) {
+        t.progress.permille.store(permille);
+    };
     const auto cancelled = [&t, this] {
         return t.progress.cancelRequested.load() || m_cancelRequested.load();
     };
@@ -458,7 +464,8 @@ SaneScannerLibrary::Handle SaneScannerLibrary::keepPage(QImage page)
     // The device may have rounded the resolution: record what it really used.
     double dpi = m_resolution;
     if (m_session) {
-        const QVariant used = m_session->options->value(QString::fromLatin1(ScanOption::resolution));
+        const QVariant used =
+            m_session->options->value(QString::fromLatin1(ScanOption::resolution));
         if (used.isValid() && used.toDouble() > 0)
             dpi = used.toDouble();
     }
@@ -562,7 +569,8 @@ SaneScannerLibrary::Handle SaneScannerLibrary::acquireWithDialog(QObject* parent
     if (!m_dialog) {
         AcquisitionUi* ui = AcquisitionUi::current();
         if (ui)
-            m_dialog = ui->createSourceDialog(*m_session->options, QString::fromUtf8(m_openName), parent);
+            m_dialog =
+                ui->createSourceDialog(*m_session->options, QString::fromUtf8(m_openName), parent);
         if (!m_dialog) {
             setError(DialogUnavailable, tr("The scanner's dialog cannot be shown here"));
             return 0;
@@ -580,7 +588,8 @@ SaneScannerLibrary::Handle SaneScannerLibrary::acquireWithDialog(QObject* parent
                 return 0;
             }
             // The options may have changed in the dialog: the feeder choice with them.
-            const QVariant source = m_session->options->value(QString::fromLatin1(ScanOption::source));
+            const QVariant source =
+                m_session->options->value(QString::fromLatin1(ScanOption::source));
             if (source.isValid())
                 m_feeder = namesFeeder(source.toString());
         }
@@ -696,7 +705,8 @@ int SaneScannerLibrary::BeginMultipageFile(const QString& path)
     m_multipage.reset(); // an unfinished earlier file is dropped, not half-kept
     m_multipageFailed = false;
     QString error;
-    m_multipage = MultipageWriter::begin(path, writeOptions(m_jpegQuality, m_tiffCompression), &error);
+    m_multipage =
+        MultipageWriter::begin(path, writeOptions(m_jpegQuality, m_tiffCompression), &error);
     if (!m_multipage) {
         setError(MultipageFailed, error);
         return 0;

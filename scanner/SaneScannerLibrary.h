@@ -92,7 +92,11 @@ public:
     // Opens a device by SANE's own name ("test:0"), listed or not.
     int OpenSourceBySaneName(const char* saneName);
     // Asks a page being read to stop. Async-signal-safe: a SIGINT handler may call it.
+    // The request holds until the next device is opened.
     void requestCancel();
+    // A helper started ahead (say at the top of main, while the rest starts up) serves the
+    // next listing or device session.
+    void adoptHelper(std::unique_ptr<ScannerHelper> helper) { m_spare = std::move(helper); }
 
 private:
     struct Session;

@@ -89,7 +89,8 @@ void killAndReap(pid_t pid)
 
 int msUntil(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return int(std::max<long long>(0, left.count()));
 }
 
@@ -142,7 +143,8 @@ public:
     // Maps capacityRows rows (remapping when the page grew). false: broken helper.
     bool map(int capacityRows)
     {
-        if (capacityRows <= 0 || std::int64_t(capacityRows) * m_layout.stride > (std::int64_t(1) << 36))
+        if (capacityRows <= 0 ||
+            std::int64_t(capacityRows) * m_layout.stride > (std::int64_t(1) << 36))
             return false;
         const size_t bytes = size_t(capacityRows) * size_t(m_layout.stride);
         if (bytes <= m_mapped)
@@ -297,12 +299,14 @@ QString ScannerHelper::programPath()
     const QString chosen = qEnvironmentVariable("QUILLORA_SCANNER_HELPER");
     if (!chosen.isEmpty())
         return chosen;
-    const QString exeDir = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+    const QString exeDir =
+        QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
     const QString name = QStringLiteral(QUILLORA_HELPER_NAME);
     const QString beside = exeDir + QLatin1Char('/') + name;
     if (QFileInfo(beside).isExecutable())
         return beside;
-    return QDir::cleanPath(exeDir + QStringLiteral("/../" QUILLORA_HELPER_LIBEXEC_SUBDIR "/") + name);
+    return QDir::cleanPath(exeDir + QStringLiteral("/../" QUILLORA_HELPER_LIBEXEC_SUBDIR "/") +
+                           name);
 }
 
 std::unique_ptr<ScannerHelper> ScannerHelper::start()
@@ -339,8 +343,9 @@ std::unique_ptr<ScannerHelper> ScannerHelper::start()
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int rc = childEnd < 0 ? EMFILE
-                                : posix_spawn(&pid, path.constData(), &actions, &attributes, argv, environ);
+    const int rc = childEnd < 0
+                       ? EMFILE
+                       : posix_spawn(&pid, path.constData(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (childEnd >= 0)

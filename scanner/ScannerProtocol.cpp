@@ -82,7 +82,10 @@ Writer& Writer::descriptor(const OptionDescriptor& d)
     return *this;
 }
 
-Writer& Writer::device(const DeviceEntry& d) { return str(d.name).str(d.vendor).str(d.model).str(d.type); }
+Writer& Writer::device(const DeviceEntry& d)
+{
+    return str(d.name).str(d.vendor).str(d.model).str(d.type);
+}
 
 // ---- Reader ----
 

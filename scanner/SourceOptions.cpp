@@ -21,7 +21,9 @@ bool SourceOptions::setValue(const QString& name, const QVariant& value, QString
     const int index = find(name);
     if (index < 0) {
         if (error)
-            *error = QCoreApplication::translate("ScannerLibrary", "The scanner has no option \"%1\"").arg(name);
+            *error =
+                QCoreApplication::translate("ScannerLibrary", "The scanner has no option \"%1\"")
+                    .arg(name);
         return false;
     }
     return setValue(index, value, nullptr, error);

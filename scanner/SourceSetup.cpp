@@ -90,7 +90,8 @@ void applyPixelType(SourceOptions& options, int pixelType, QString* error)
     };
 
     if (pixelType == 0) {
-        const QString lineart = mode ? pick(*mode, {"Lineart", "Binary", "Black & White"}) : QString();
+        const QString lineart =
+            mode ? pick(*mode, {"Lineart", "Binary", "Black & White"}) : QString();
         if (!lineart.isEmpty()) {
             setMode(lineart);
             return;
@@ -115,7 +116,8 @@ void applyResolution(SourceOptions& options, double dotsPerInch, QString* error)
         return;
     const QList<SourceOption> all = options.options();
     bool any = false;
-    for (const char* name : {ScanOption::resolution, ScanOption::xResolution, ScanOption::yResolution}) {
+    for (const char* name :
+         {ScanOption::resolution, ScanOption::xResolution, ScanOption::yResolution}) {
         const SourceOption* o = optionNamed(all, name);
         if (!o || (any && o->name == QLatin1String(ScanOption::xResolution)))
             continue;

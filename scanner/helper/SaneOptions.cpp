@@ -127,7 +127,8 @@ SANE_Status setOptionValue(SANE_Handle handle, int index, const OptionValue& val
         return sane_control_option(handle, index, SANE_ACTION_SET_VALUE, nullptr, info);
     if (d->type == SANE_TYPE_STRING) {
         std::vector<char> buffer(std::size_t(std::max<int>(d->size, 1)), 0);
-        std::memcpy(buffer.data(), value.text.data(), std::min(value.text.size(), buffer.size() - 1));
+        std::memcpy(buffer.data(), value.text.data(),
+                    std::min(value.text.size(), buffer.size() - 1));
         return sane_control_option(handle, index, SANE_ACTION_SET_VALUE, buffer.data(), info);
     }
     double number = value.kind == OptionValue::Fixed ? value.fixed
@@ -142,6 +143,7 @@ SANE_Status setOptionValue(SANE_Handle handle, int index, const OptionValue& val
     else
         w = SANE_Word(std::lround(number));
     // An array option gets the value in every element.
-    std::vector<SANE_Word> words(std::size_t(std::max<int>(1, d->size / int(sizeof(SANE_Word)))), w);
+    std::vector<SANE_Word> words(std::size_t(std::max<int>(1, d->size / int(sizeof(SANE_Word)))),
+                                 w);
     return sane_control_option(handle, index, SANE_ACTION_SET_VALUE, words.data(), info);
 }

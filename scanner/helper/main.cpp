@@ -108,7 +108,9 @@ private:
     void sendStatus(SANE_Status status, const char* text = nullptr)
     {
         send(Message::Status,
-             Writer().i32(status).str(text ? text : status == SANE_STATUS_GOOD ? "" : sane_strstatus(status)));
+             Writer().i32(status).str(text                         ? text
+                                      : status == SANE_STATUS_GOOD ? ""
+                                                                   : sane_strstatus(status)));
     }
 
     bool ensureInit(SANE_Status* status)
@@ -318,8 +320,9 @@ private:
             if (!target)
                 return badData(error);
             SANE_Int length = 0;
-            const SANE_Status status = sane_read(
-                m_device, target, SANE_Int(std::min({room, kMaxRead, std::size_t(INT_MAX)})), &length);
+            const SANE_Status status =
+                sane_read(m_device, target,
+                          SANE_Int(std::min({room, kMaxRead, std::size_t(INT_MAX)})), &length);
             if (status == SANE_STATUS_EOF)
                 return decoder.endFrame(&error) ? SANE_STATUS_GOOD : badData(error);
             if (status != SANE_STATUS_GOOD)

@@ -227,7 +227,8 @@ TEST_F(ScannerPageTest, LateScannersAreAppendedWithoutTakingTheUsersChoice)
         ASSERT_EQ(ui().lv_Devices->count(), 2);
         EXPECT_EQ(ui().lv_Devices->item(1)->text(), "Net B");
         ASSERT_EQ(ui().lv_Devices->selectedItems().size(), 1);
-        EXPECT_EQ(ui().lv_Devices->selectedItems().first()->text(), userChose ? "Local A" : "Net B");
+        EXPECT_EQ(ui().lv_Devices->selectedItems().first()->text(),
+                  userChose ? "Local A" : "Net B");
         EXPECT_EQ(ui().chb_Remember->isChecked(), !userChose);
         EXPECT_TRUE(dialogs.messages.isEmpty());
         window.reset();
@@ -247,7 +248,8 @@ TEST_F(ScannerPageTest, NoScannerAtAllIsToldOnceTheListingIsComplete)
         if (hidden)
             window->hide();
         listing.answerLate();
-        EXPECT_EQ(dialogs.texts(), hidden ? QStringList() : QStringList({"No scanner devices found."}));
+        EXPECT_EQ(dialogs.texts(),
+                  hidden ? QStringList() : QStringList({"No scanner devices found."}));
         window.reset();
     }
 }

@@ -42,7 +42,12 @@ void servePage(Channel& channel, bool failHalfWay, const std::string& how)
     auto* data = static_cast<unsigned char*>(
         mmap(nullptr, size_t(stride) * kRows, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
     channel.send(Message::PageBegin,
-                 Writer().u32(std::uint32_t(PageFormat::Rgb888)).i32(kWidth).i32(stride).i32(kRows).i32(kRows),
+                 Writer()
+                     .u32(std::uint32_t(PageFormat::Rgb888))
+                     .i32(kWidth)
+                     .i32(stride)
+                     .i32(kRows)
+                     .i32(kRows),
                  fd);
     const int rows = failHalfWay ? kRows / 2 : kRows;
     for (int y = 0; y < rows; ++y)
@@ -83,8 +88,9 @@ int main()
             _exit(0);
         switch (frame.type) {
         case Message::ListDevices:
-            channel.send(Message::Devices,
-                         Writer().u32(1).device({"fake:0", "Noname", "frontend-tester", "virtual device"}));
+            channel.send(
+                Message::Devices,
+                Writer().u32(1).device({"fake:0", "Noname", "frontend-tester", "virtual device"}));
             break;
         case Message::GetOptions: {
             // A feeder to choose, so that the job asks for a second sheet.

@@ -56,7 +56,8 @@ int helpersOf(qint64 parent, bool kill = false)
         if (!pid.toInt() || !cmdline.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
             continue;
         const QByteArray state = stat.readAll();
-        if (cmdline.readAll().contains(mark) && !state.mid(state.lastIndexOf(')') + 2).startsWith('Z')) {
+        if (cmdline.readAll().contains(mark) &&
+            !state.mid(state.lastIndexOf(')') + 2).startsWith('Z')) {
             ++count;
             if (kill)
                 ::kill(pid_t(pid.toInt()), SIGKILL);
@@ -231,7 +232,8 @@ TEST_F(HelperFailureTest, CancelOfAHungPageReturnsSoon)
 // middle of a page and the program is killed.
 TEST_F(HelperFailureTest, HelperEndsWithTheProgramThatStartedIt)
 {
-    writeTestConf({QStringLiteral("read-delay true"), QStringLiteral("read-delay-duration 10000000")});
+    writeTestConf(
+        {QStringLiteral("read-delay true"), QStringLiteral("read-delay-duration 10000000")});
     QProcess quillora;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
