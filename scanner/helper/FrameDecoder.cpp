@@ -42,7 +42,7 @@ bool fail(std::string* error, const char* text)
 
 constexpr std::size_t kBufferBytes = 256 * 1024;
 // A page of unknown length starts with room for this much and doubles as it needs.
-constexpr std::int64_t kUnknownLengthBytes = 4 * 1024 * 1024;
+constexpr std::int64_t kUnknownLengthBytes = 1024 * 1024;
 
 } // namespace
 

@@ -393,6 +393,8 @@ TEST_F(ScannerLibraryTest, DecodesEveryKindOfFrame)
         {"gray into place", 1, {}, 0, 0, 75},
         {"colour into place", 2, {}, 0, 0, 75},
         {"gray 1 into place", 0, {}, 0, 0, 122},
+        // Of unknown length, and longer than the memory first set aside for it.
+        {"hand scanner into place", 1, {{"hand-scanner", yes}}, 0, 0, 300},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
