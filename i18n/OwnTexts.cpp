@@ -44,6 +44,14 @@ constexpr OwnTextRow kRows[] = {
      "The resolution %1 is not a number of dots per inch above zero: nothing was scanned.",
      "Разрешение %1 не является положительным числом точек на дюйм: ничего не отсканировано.",
      "Die Auflösung %1 ist keine positive Zahl von Punkten pro Zoll: es wurde nichts gescannt."},
+
+    // The scanner helper program that runs the scanner drivers.
+    {"scanner.driverMissing", "The scanner driver could not be started",
+     "Не удалось запустить драйвер сканера", "Der Scannertreiber konnte nicht gestartet werden"},
+    {"scanner.driverNotResponding", "The scanner driver stopped responding",
+     "Драйвер сканера перестал отвечать", "Der Scannertreiber reagiert nicht mehr"},
+    {"scanner.driverStopped", "The scanner driver stopped unexpectedly",
+     "Драйвер сканера неожиданно завершил работу", "Der Scannertreiber wurde unerwartet beendet"},
 };
 
 const OwnTextRow* findRow(const char* key)
