@@ -177,6 +177,14 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
     return false;
 }
 
+bool encodeImageAs(const QImage& image, const QString& extension, const QString& path,
+                   const ImageWriteOptions& options, QString* error)
+{
+    const Format format = formatOf(QStringLiteral("page.") + extension);
+    return checkWritable(image, format, path, options, error)
+           && encodeFile(image, format, path, options, error);
+}
+
 namespace {
 
 quint32 le32(const uchar* p) { return p[0] | p[1] << 8 | p[2] << 16 | quint32(p[3]) << 24; }

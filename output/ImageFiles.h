@@ -29,6 +29,11 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
                              const std::function<QString()>& nextCandidate, QString* writtenPath,
                              QString* error);
 
+// Codes `image` in the format an extension names (as writeImageFile chooses it) straight into
+// the file at `path`, for callers that finish and place the file themselves.
+bool encodeImageAs(const QImage& image, const QString& extension, const QString& path,
+                   const ImageWriteOptions& options, QString* error);
+
 // A Windows bitmap or anything else Qt reads; a null image and *error on failure.
 QImage loadImageFile(const QString& path, QString* error);
 
