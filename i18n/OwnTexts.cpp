@@ -17,6 +17,18 @@ struct OwnTextRow
 // One row per text; keep the rows of an area together. UTF-8.
 constexpr OwnTextRow kRows[] = {
     {"app.name", "Quillora", "Quillora", "Quillora"},
+
+    // Turning and reordering the pages of the images pane.
+    {"pages.rotate", "Rotate", "Повернуть", "Drehen"},
+    {"pages.rotateLeft", "Rotate left", "Повернуть влево", "Nach links drehen"},
+    {"pages.rotateRight", "Rotate right", "Повернуть вправо", "Nach rechts drehen"},
+    {"pages.rotateHalf", "Rotate 180°", "Повернуть на 180°", "Um 180° drehen"},
+    {"pages.turning", "Rotating pages…", "Поворот страниц…", "Seiten werden gedreht…"},
+    {"pages.turnFailedTitle", "Rotate pages", "Поворот страниц", "Seiten drehen"},
+    {"pages.turnFailed", "These pages could not be rotated and stay as they were:",
+     "Эти страницы не удалось повернуть, они остались без изменений:",
+     "Diese Seiten konnten nicht gedreht werden und bleiben unverändert:"},
+    {"pages.cancel", "Cancel", "Отмена", "Abbrechen"},
 };
 
 const OwnTextRow* findRow(const char* key)

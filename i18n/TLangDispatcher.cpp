@@ -80,6 +80,7 @@ void TLangDispatcher::SetActiveLanguage(int n)
     }
     if (!m_loading && n >= 1 && n <= m_langNames.size())
         m_language = m_langNames[n - 1];
+    emit activeLanguageChanged(n);
 }
 
 void TLangDispatcher::AddReference(TCustomLangTable* component)

@@ -51,6 +51,11 @@ public:
     static TLangDispatcher* shared();
     void publish();
 
+signals:
+    // After every registered window has been translated: for texts kept outside the
+    // windows' tables (ownText), which their windows set again.
+    void activeLanguageChanged(int n);
+
 private:
     bool m_loading = false;
     int m_activeLanguage = 1;
