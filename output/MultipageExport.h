@@ -26,3 +26,7 @@ MultipageExportResult exportMultipage(const QStringList& pages, const QString& t
 // The JPEG quality and TIFF compression in force: the stored ones, as every scan hands
 // them to the encoders (a missing TIFF compression leaves the encoders' default).
 ImageWriteOptions storedWriteOptions();
+
+// The recognition language of searchable PDF files as stored, when they are on and the
+// language's data is installed; empty otherwise. A missing language is the interface's.
+QString storedRecognitionLanguage();
