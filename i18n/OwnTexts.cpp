@@ -29,6 +29,17 @@ constexpr OwnTextRow kRows[] = {
      "Эти страницы не удалось повернуть, они остались без изменений:",
      "Diese Seiten konnten nicht gedreht werden und bleiben unverändert:"},
     {"pages.cancel", "Cancel", "Отмена", "Abbrechen"},
+
+    // Searchable PDF files (a tab of the format settings window).
+    {"pdf.searchable", "Searchable PDF (text recognition)", "PDF с поиском по тексту (распознавание текста)",
+     "Durchsuchbares PDF (Texterkennung)"},
+    {"pdf.language", "Recognition language:", "Язык распознавания:", "Erkennungssprache:"},
+    {"pdf.english", "English", "Английский", "Englisch"},
+    {"pdf.russian", "Russian", "Русский", "Russisch"},
+    {"pdf.german", "German", "Немецкий", "Deutsch"},
+    {"pdf.noData", "The text recognition data for %1 is not installed.",
+     "Данные распознавания текста для языка «%1» не установлены.",
+     "Die Texterkennungsdaten für %1 sind nicht installiert."},
 };
 
 const OwnTextRow* findRow(const char* key)

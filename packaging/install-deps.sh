@@ -9,11 +9,12 @@ PKGS=(
   libsane-dev libsane1 sane-utils
   libtiff-dev libtiff-tools
   libgif-dev
-  libjpeg-dev
+  libjpeg-dev libturbojpeg0-dev
+  libtesseract-dev tesseract-ocr-eng tesseract-ocr-rus tesseract-ocr-deu
   zlib1g-dev
   libgtest-dev googletest
   xvfb xauth
-  poppler-utils
+  poppler-utils qpdf
   fonts-dejavu-core
 )
 # Further packages a caller needs (the benchmark's tools) may be named as arguments.

@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "app/Error.h"
 #include "app/SettingsStore.h"
+#include "output/MultipageExport.h"
 #include "scanner/ScannerLibrary.h"
 #include "scanner/Thumbnail.h"
 
@@ -143,6 +144,7 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
             library.SetTiffCompression(0, index == 5 ? 7 : index + 1);
         }
     }
+    library.SetTextRecognition(storedRecognitionLanguage());
 
     if (library.OpenSourceByName(settings.sourceName.toUtf8().constData()) != 0) {
         AcquisitionGuard guard(library);
@@ -226,6 +228,7 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
     library.SetKeepSourceOpen(0);
     library.SetLibraryOptionB(0);
     library.SetJpegQuality(75);
+    library.SetTextRecognition(QString());
 
     const bool opened = scan.sourceSelected
                             ? library.OpenSourceByName(scan.sourceName.toUtf8().constData()) != 0

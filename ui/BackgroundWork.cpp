@@ -35,6 +35,8 @@ void runBeside(QProgressDialog& progress,
             loop.quit();
             return;
         }
+        if (progress.wasCanceled())
+            cancelled = true;
         if (!progress.isVisible() && clock.elapsed() >= delay) {
             progress.show();
             loop.exit(1);   // from now on input goes to the dialog, which is modal

@@ -2,7 +2,8 @@
 #include "output/MultipageExport.h"
 #include "output/TextRecognition.h"
 
-#include "IsolatedTest.h"
+#include "SaneFixture.h"
+#include "scanner/SaneScannerLibrary.h"
 #include "PageFixtures.h"
 #include "TextPages.h"
 
@@ -14,7 +15,7 @@
 
 namespace {
 
-class SearchablePdfTest : public IsolatedTest
+class SearchablePdfTest : public SaneFixture
 {
 protected:
     QString out(const QString& name) const { return scratchDir() + QLatin1Char('/') + name; }
@@ -172,4 +173,25 @@ TEST_F(SearchablePdfTest, CancelAndMissingDataLeaveNoFile)
     QString error;
     EXPECT_FALSE(writeImageFile(page.image, out(QStringLiteral("page.pdf")), options, &error));
     EXPECT_TRUE(folderEntries(scratchDir()).isEmpty());
+}
+
+// A scanned page written as a PDF file gets its words once the library is told the language
+// (as each interactive scan tells it the stored one), and none without.
+TEST_F(SearchablePdfTest, ScannedPdfPagesGetTheirWords)
+{
+    const QStringList words = sampleWords(QStringLiteral("deu"), 40, 9);
+    const TextPage page = renderTextPage(words, -0.3, 4);
+    SaneScannerLibrary library;
+    const ScannerLibrary::Handle handle = library.LoadImageFile(copyOf(page, QStringLiteral("scan")));
+    ASSERT_NE(handle, 0u);
+    library.SetTextRecognition(QStringLiteral("deu"));
+    ASSERT_EQ(library.WriteImageFile(handle, out(QStringLiteral("page.pdf"))), 1)
+        << library.LastErrorText().toStdString();
+    const QStringList found = wordsOf(runTool(QStringLiteral("pdftotext"), {out(QStringLiteral("page.pdf")), QStringLiteral("-")}));
+    EXPECT_GE(inOrder(words, found), int(words.size() * 0.95));
+
+    library.SetTextRecognition(QString());
+    ASSERT_EQ(library.WriteImageFile(handle, out(QStringLiteral("plain.pdf"))), 1);
+    EXPECT_TRUE(wordsOf(runTool(QStringLiteral("pdftotext"), {out(QStringLiteral("plain.pdf")), QStringLiteral("-")})).isEmpty());
+    library.ReleaseImage(handle);
 }

@@ -1,13 +1,17 @@
 #include "PaneFixture.h"
 
+#include "app/SettingsStore.h"
 #include "output/ImageFiles.h"
 #include "scanner/Thumbnail.h"
 #include "tests/output/PageFixtures.h"
+#include "tests/output/TextPages.h"
 #include "i18n/TLangDispatcher.h"
 #include "ui/ImageList.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
 #include <QDrag>
 #include <QMimeData>
 #include <QItemSelectionModel>
@@ -38,7 +42,11 @@ protected:
     // in the window's thumbnail list.
     QListWidgetItem* addPage(const QString& caption, const QSize& size)
     {
-        const QImage page = pageOfSize(size);
+        return addPage(caption, pageOfSize(size));
+    }
+    QListWidgetItem* addPage(const QString& caption, const QImage& page)
+    {
+        const QSize size = page.size();
         const QString copy = tempDir() + "/temp" + caption + ".bmp";
         EXPECT_TRUE(writeImageFile(page, copy, {}, nullptr));
         EXPECT_TRUE(writeImageFile(page, outputFile(caption), {}, nullptr));
@@ -237,4 +245,48 @@ TEST_F(PagesTest, DraggingMovesEntriesAndTheExportFollows)
     selectAll();
     EXPECT_EQ(exportedPdf(), (QList<QSizeF>{inPoints(kSizes[2]), inPoints(kSizes[3]),
                                             inPoints(kSizes[0]), inPoints(kSizes[1])}));
+}
+
+// A searchable export runs beside the window with the export's progress window: its Cancel
+// stops the work and leaves no file; let through, the file holds the pages' words.
+TEST_F(PagesTest, SearchableExportRunsBesideAndCanBeCancelled)
+{
+    {
+        SettingsStore store;
+        store.writeBool("SearchablePDF", true);
+        store.writeString("OCRLanguage", "eng");
+    }
+    const QStringList words = sampleWords("eng", 30, 2);
+    for (const char* caption : {"t1.png", "t2.png", "t3.png"})
+        addPage(caption, renderTextPage(words, 0.2, 1).image);
+    selectAll();
+    const QString target = root() + "/text.pdf";
+
+    bool pressed = false;
+    QTimer cancel;
+    cancel.setInterval(20);
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+        auto* progress = window->findChild<QProgressDialog*>("ExportProgress");
+        if (progress && progress->isVisible()) {
+            progress->findChild<QPushButton*>()->click();
+            pressed = true;
+            cancel.stop();
+        }
+    });
+    cancel.start();
+    dialogs->saveNames.push_back(target);
+    action("SavetosinglePDF")->trigger();
+    EXPECT_TRUE(pressed);
+    EXPECT_FALSE(QFileInfo::exists(target));
+    EXPECT_EQ(folderEntries(root()).filter(".part"), QStringList());
+    EXPECT_TRUE(dialogs->messages.isEmpty());
+
+    dialogs->saveNames.push_back(target);
+    action("SavetosinglePDF")->trigger();
+    ASSERT_EQ(dialogs->messages.size(), 1);
+    EXPECT_EQ(dialogs->messages[0].text, "PDF file successfully saved");
+    const QString text = runTool("pdftotext", {target, "-"});
+    for (const QString& word : words.mid(0, 5))
+        EXPECT_TRUE(text.contains(word)) << word.toStdString();
+    EXPECT_EQ(pdfPageSizes(target).size(), 3);
 }
