@@ -79,7 +79,7 @@ bool encodeFile(const QImage& image, Format format, const QString& path,
     case Format::Pdf: {
         TextLayer text;
         if (!options.recognitionLanguage.isEmpty()
-            && !TextRecogniser(options.recognitionLanguage).recognise(image, &text, nullptr, false, error))
+            && !TextRecogniser(options.recognitionLanguage).recognise(image, &text, nullptr, error))
             return false;
         return writeThroughQFile(path, error, [&](QFile& f) {
             PdfDocument pdf(f);
@@ -367,7 +367,7 @@ private:
         if (!text && !m_language.isEmpty()) {
             if (!m_recogniser)
                 m_recogniser = std::make_unique<TextRecogniser>(m_language);
-            if (!m_recogniser->recognise(page, &recognised, nullptr, false, error))
+            if (!m_recogniser->recognise(page, &recognised, nullptr, error))
                 return false;
             text = &recognised;
         }

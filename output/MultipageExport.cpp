@@ -27,7 +27,7 @@ public:
         const unsigned workers = std::min<unsigned>(cores, unsigned(pages.size()));
         m_window = int(workers) + 1;
         for (unsigned k = 0; k < workers; ++k)
-            m_workers.emplace_back([this, language, single = workers > 1] { work(language, single); });
+            m_workers.emplace_back([this, language] { work(language); });
     }
 
     ~RecognisedPages()
@@ -73,7 +73,7 @@ private:
         QString error;   // set when the page failed
     };
 
-    void work(const QString& language, bool singleThreaded)
+    void work(const QString& language)
     {
         TextRecogniser recogniser(language);
         for (;;) {
@@ -88,7 +88,7 @@ private:
             Page page;
             page.image = loadImageFile(m_pages[i], &page.error);
             if (!page.image.isNull()
-                && !recogniser.recognise(page.image, &page.text, &m_stop, singleThreaded, &page.error)
+                && !recogniser.recognise(page.image, &page.text, &m_stop, &page.error)
                 && page.error.isEmpty())
                 page.error = QStringLiteral("Cancelled");
             if (!page.error.isEmpty())

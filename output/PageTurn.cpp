@@ -378,7 +378,7 @@ PageTurn::~PageTurn()
     discardTemporary(m_temporary);
 }
 
-bool PageTurn::prepare(const QString& path, int quarterTurns, const QImage* original, QString* error)
+bool PageTurn::prepare(const QString& path, int quarterTurns, const Original& original, QString* error)
 {
     discardTemporary(m_temporary);
     m_temporary.clear();
@@ -440,8 +440,9 @@ bool PageTurn::prepare(const QString& path, int quarterTurns, const QImage* orig
         // Lossy codings start again from the page's own pixels where there are any.
         const bool lossy = content == Content::Jpeg
                            || (content == Content::Tiff && options.tiffCompression == COMPRESSION_JPEG);
-        if (lossy && original && original->size() == m_image.size())
-            m_image = *original;
+        const QImage* pixels = lossy && original ? original() : nullptr;
+        if (pixels && pixels->size() == m_image.size())
+            m_image = *pixels;
     }
 
     m_temporary = createTemporaryBeside(path, error);

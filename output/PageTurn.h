@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
+
 // Turning a page file by quarter turns, in the format its content has (whatever its name
 // says, as a renamed file keeps its content), coded as it was coded: a JPEG file is turned
 // without decoding where its blocks allow it, lossless formats stay lossless, a TIFF keeps its
@@ -22,11 +24,12 @@ public:
     PageTurn(const PageTurn&) = delete;
     PageTurn& operator=(const PageTurn&) = delete;
 
-    // `original`, when given, holds the page's own pixels already turned (its lossless copy):
-    // where the file has to be coded anew with a lossy coding they are used instead of the
-    // file's decoded ones, so turning a page again and again costs no quality. A size that
-    // does not fit the turned page is ignored.
-    bool prepare(const QString& path, int quarterTurns, const QImage* original, QString* error);
+    // `original`, when given, hands out the page's own pixels already turned (its lossless
+    // copy): where the file has to be coded anew with a lossy coding they are used instead of
+    // the file's decoded ones, so turning a page again and again costs no quality. It is
+    // asked only then; null or a size that does not fit the turned page is ignored.
+    using Original = std::function<const QImage*()>;
+    bool prepare(const QString& path, int quarterTurns, const Original& original, QString* error);
     bool commit(QString* error);
 
     // The turned pixels, where the file had to be decoded for turning (null otherwise).

@@ -28,11 +28,11 @@ public:
     TextRecogniser(const TextRecogniser&) = delete;
     TextRecogniser& operator=(const TextRecogniser&) = delete;
 
-    // Recognises the words of a page. `cancel`, when it turns true, stops the work soon;
-    // the result is then false with an empty *error. `singleThreaded` keeps the engine on
-    // the calling thread, for running several pages side by side.
+    // Recognises the words of a page on the calling thread alone (pages go faster side by
+    // side than with the engine's own threads). `cancel`, when it turns true, stops the
+    // work soon; the result is then false with an empty *error.
     bool recognise(const QImage& page, TextLayer* text, const std::atomic<bool>* cancel,
-                   bool singleThreaded, QString* error);
+                   QString* error);
 
 private:
     struct Engine;

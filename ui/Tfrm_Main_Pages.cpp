@@ -26,6 +26,9 @@
 #include <QProgressDialog>
 #include <QToolButton>
 
+#include <system_error>
+#include <thread>
+
 namespace {
 
 // Drags entries of the list to another place and moves them there, and hands Ctrl+Left /
@@ -157,14 +160,31 @@ struct TurnJob
     QImage thumbnail;
 };
 
-// Turns one page: its copy and its file together, or neither of them.
+// Turns one page: its copy and its file together, or neither of them. The two are worked
+// on side by side; the file waits for the copy only when it needs the copy's pixels.
 void turnPage(TurnJob& job, int quarterTurns)
 {
     PageTurn copy;
     PageTurn file;
-    job.turned = copy.prepare(job.copy, quarterTurns, nullptr, &job.reason)
-                 && file.prepare(job.file, quarterTurns, &copy.image(), &job.reason)
-                 && file.commit(&job.reason) && copy.commit(&job.reason);
+    bool copied = false;
+    QString copyReason;
+    const auto turnCopy = [&] { copied = copy.prepare(job.copy, quarterTurns, {}, &copyReason); };
+    std::thread copying;
+    try {
+        copying = std::thread(turnCopy);
+    } catch (const std::system_error&) {
+        turnCopy();
+    }
+    const auto copyDone = [&]() -> const QImage* {
+        if (copying.joinable())
+            copying.join();
+        return copied ? &copy.image() : nullptr;
+    };
+    const bool prepared = file.prepare(job.file, quarterTurns, copyDone, &job.reason);
+    copyDone();
+    if (prepared && !copied)
+        job.reason = copyReason;
+    job.turned = prepared && copied && file.commit(&job.reason) && copy.commit(&job.reason);
     if (!job.turned)
         return;
     const QImage& page = copy.image();

@@ -173,7 +173,7 @@ TEST_F(PageTurnTest, LossyRecodingStartsFromTheOriginal)
     ASSERT_TRUE(writeImageFile(page, path, options, nullptr));
     const QImage original = turnedImage(page, 1);
     PageTurn t;
-    ASSERT_TRUE(t.prepare(path, 1, &original, nullptr));
+    ASSERT_TRUE(t.prepare(path, 1, [&] { return &original; }, nullptr));
     ASSERT_TRUE(t.commit(nullptr));
     EXPECT_EQ(jpegQualityOf(bytesOf(path)), 40);
     EXPECT_EQ(t.image(), original);

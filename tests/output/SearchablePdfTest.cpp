@@ -119,7 +119,7 @@ TEST_F(SearchablePdfTest, RecognisedWordsLieOverThePrintedOnes)
         // over the printed words.
         TextLayer recognised;
         QString error;
-        ASSERT_TRUE(TextRecogniser(language).recognise(page.image, &recognised, nullptr, false, &error))
+        ASSERT_TRUE(TextRecogniser(language).recognise(page.image, &recognised, nullptr, &error))
             << error.toStdString();
         QList<TextWord> engineWords;
         for (const TextLine& line : recognised.lines)
