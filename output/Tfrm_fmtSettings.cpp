@@ -123,6 +123,7 @@ void Tfrm_fmtSettings::followRecognitionData()
     chb_SearchablePDF->setChecked(installed && m_searchableWanted);
     lbl_OCRData->setText(installed ? QString()
                                    : ownText("pdf.noData").arg(cmb_OCRLanguage->currentText()));
+    lbl_OCRData->setVisible(!installed);
 }
 
 Tfrm_fmtSettings::~Tfrm_fmtSettings() = default;

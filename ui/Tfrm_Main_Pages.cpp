@@ -53,15 +53,17 @@ public:
         case QEvent::MouseButtonPress: {
             auto* press = static_cast<QMouseEvent*>(event);
             m_pressedAt = press->position().toPoint();
-            m_pressed = press->button() == Qt::LeftButton ? m_list->itemAt(m_pressedAt) : nullptr;
+            m_pressed = press->button() == Qt::LeftButton ? m_list->indexAt(m_pressedAt)
+                                                          : QModelIndex();
             return false;   // the list selects as it always does
         }
         case QEvent::MouseButtonRelease:
-            m_pressed = nullptr;
+            m_pressed = QPersistentModelIndex();
             return false;
         case QEvent::MouseMove: {
             auto* move = static_cast<QMouseEvent*>(event);
-            if (!m_pressed || !(move->buttons() & Qt::LeftButton) || !m_pressed->isSelected()
+            if (!m_pressed.isValid() || !(move->buttons() & Qt::LeftButton)
+                || !m_list->selectionModel()->isSelected(m_pressed)
                 || (move->position().toPoint() - m_pressedAt).manhattanLength()
                        < QApplication::startDragDistance())
                 return false;
@@ -102,8 +104,8 @@ public:
 private:
     void startDrag()
     {
-        const QPixmap picture = m_pressed->icon().pixmap(50, 38);
-        m_pressed = nullptr;
+        const QPixmap picture = m_list->itemFromIndex(m_pressed)->icon().pixmap(50, 38);
+        m_pressed = QPersistentModelIndex();
         auto* drag = new QDrag(m_list);
         auto* data = new QMimeData;
         data->setData(QStringLiteral("application/x-quillora-pane-entries"), QByteArray());
@@ -133,7 +135,7 @@ private:
     QListWidget* m_list;
     std::function<void(QPoint)> m_dropped;
     std::function<void(int)> m_stepped;
-    QListWidgetItem* m_pressed = nullptr;
+    QPersistentModelIndex m_pressed;   // the entry a drag would start from
     QPoint m_pressedAt;
 };
 
@@ -266,6 +268,7 @@ void Tfrm_Main::applyPageCommandTexts()
     }
     RotateButton->setText(ownText("pages.rotate"));
     RotateButton->setToolTip(ownText("pages.rotate"));
+    RotateButton->menu()->setTitle(ownText("pages.rotate"));
 }
 
 void Tfrm_Main::updatePageCommands()
