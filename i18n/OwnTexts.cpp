@@ -52,6 +52,29 @@ constexpr OwnTextRow kRows[] = {
      "Драйвер сканера перестал отвечать", "Der Scannertreiber reagiert nicht mehr"},
     {"scanner.driverStopped", "The scanner driver stopped unexpectedly",
      "Драйвер сканера неожиданно завершил работу", "Der Scannertreiber wurde unerwartet beendet"},
+
+    // Turning and reordering the pages of the images pane.
+    {"pages.rotate", "Rotate", "Повернуть", "Drehen"},
+    {"pages.rotateLeft", "Rotate left", "Повернуть влево", "Nach links drehen"},
+    {"pages.rotateRight", "Rotate right", "Повернуть вправо", "Nach rechts drehen"},
+    {"pages.rotateHalf", "Rotate 180°", "Повернуть на 180°", "Um 180° drehen"},
+    {"pages.turning", "Rotating pages…", "Поворот страниц…", "Seiten werden gedreht…"},
+    {"pages.turnFailedTitle", "Rotate pages", "Поворот страниц", "Seiten drehen"},
+    {"pages.turnFailed", "These pages could not be rotated and stay as they were:",
+     "Эти страницы не удалось повернуть, они остались без изменений:",
+     "Diese Seiten konnten nicht gedreht werden und bleiben unverändert:"},
+    {"pages.cancel", "Cancel", "Отмена", "Abbrechen"},
+
+    // Searchable PDF files (a tab of the format settings window).
+    {"pdf.searchable", "Searchable PDF (text recognition)", "PDF с поиском по тексту (распознавание текста)",
+     "Durchsuchbares PDF (Texterkennung)"},
+    {"pdf.language", "Recognition language:", "Язык распознавания:", "Erkennungssprache:"},
+    {"pdf.english", "English", "Английский", "Englisch"},
+    {"pdf.russian", "Russian", "Русский", "Russisch"},
+    {"pdf.german", "German", "Немецкий", "Deutsch"},
+    {"pdf.noData", "The text recognition data for %1 is not installed.",
+     "Данные распознавания текста для языка «%1» не установлены.",
+     "Die Texterkennungsdaten für %1 sind nicht installiert."},
 };
 
 const OwnTextRow* findRow(const char* key)

@@ -4,6 +4,7 @@
 #include "PageEncoders.h"
 #include "PlainBitmap.h"
 #include "SystemFile.h"
+#include "TextRecognition.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -76,12 +77,18 @@ bool encodeFile(const QImage& image, Format format, const QString& path,
         return writeThroughSystemFile(path, error, [&](QIODevice& f) {
             return encodePng(image, f, error);
         });
-    case Format::Pdf:
+    case Format::Pdf: {
+        TextLayer text;
+        if (!options.recognitionLanguage.isEmpty()
+            && !TextRecogniser(options.recognitionLanguage).recognise(image, &text, nullptr, error))
+            return false;
         return writeThroughSystemFile(path, error, [&](QIODevice& f) {
             PdfDocument pdf(f);
-            return pdf.start(error) && pdf.addPage(image, std::clamp(options.jpegQuality, 1, 100), error)
+            return pdf.start(error)
+                   && pdf.addPage(image, std::clamp(options.jpegQuality, 1, 100), &text, error)
                    && pdf.finish(error);
         });
+    }
     case Format::Tiff: {
         TiffFile tiff;
         return tiff.open(path, error)
@@ -176,6 +183,14 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
         *error = alreadyExists(target);
     discardTemporary(temporary);
     return false;
+}
+
+bool encodeImageAs(const QImage& image, const QString& extension, const QString& path,
+                   const ImageWriteOptions& options, QString* error)
+{
+    const Format format = formatOf(QStringLiteral("page.") + extension);
+    return checkWritable(image, format, path, options, error)
+           && encodeFile(image, format, path, options, error);
 }
 
 namespace {
@@ -303,15 +318,10 @@ public:
     {
     }
 
-    bool appendPage(const QImage& page, QString* error) final
+    bool appendPage(const QImage& page, QString* error) final { return append(page, nullptr, error); }
+    bool appendPage(const QImage& page, const TextLayer& text, QString* error) final
     {
-        if (m_failed || m_finished)
-            return refuse(error, QStringLiteral("The file %1 is no longer being written").arg(m_target));
-        if (page.isNull())
-            return refuse(error, QStringLiteral("No image to add to %1").arg(m_target));
-        m_failed = !encodePage(page, error);
-        m_pages += m_failed ? 0 : 1;
-        return !m_failed;
+        return append(page, &text, error);
     }
 
     bool finish(QString* error) final
@@ -329,13 +339,25 @@ public:
     }
 
 protected:
-    virtual bool encodePage(const QImage& page, QString* error) = 0;
+    // `text` null: none recognised yet.
+    virtual bool encodePage(const QImage& page, const TextLayer* text, QString* error) = 0;
     virtual bool complete(QString* error) = 0;   // the file is whole and closed
 
     const QString& target() const { return m_target; }
     const QString& partialPath() const { return m_partial.path(); }
 
 private:
+    bool append(const QImage& page, const TextLayer* text, QString* error)
+    {
+        if (m_failed || m_finished)
+            return refuse(error, QStringLiteral("The file %1 is no longer being written").arg(m_target));
+        if (page.isNull())
+            return refuse(error, QStringLiteral("No image to add to %1").arg(m_target));
+        m_failed = !encodePage(page, text, error);
+        m_pages += m_failed ? 0 : 1;
+        return !m_failed;
+    }
+
     QString m_target;
     PartialFile m_partial;   // a base member: removed after the subclass has closed its file
     int m_pages = 0;
@@ -348,7 +370,7 @@ class PdfMultipageWriter final : public DocumentWriter
 public:
     PdfMultipageWriter(QString target, QString temporary, const ImageWriteOptions& options)
         : DocumentWriter(std::move(target), std::move(temporary)), m_pdf(m_file),
-          m_quality(std::clamp(options.jpegQuality, 1, 100))
+          m_quality(std::clamp(options.jpegQuality, 1, 100)), m_language(options.recognitionLanguage)
     {
     }
 
@@ -360,9 +382,17 @@ public:
     }
 
 private:
-    bool encodePage(const QImage& page, QString* error) override
+    bool encodePage(const QImage& page, const TextLayer* text, QString* error) override
     {
-        return m_pdf.addPage(page, m_quality, error);
+        TextLayer recognised;
+        if (!text && !m_language.isEmpty()) {
+            if (!m_recogniser)
+                m_recogniser = std::make_unique<TextRecogniser>(m_language);
+            if (!m_recogniser->recognise(page, &recognised, nullptr, error))
+                return false;
+            text = &recognised;
+        }
+        return m_pdf.addPage(page, m_quality, text, error);
     }
 
     bool complete(QString* error) override
@@ -377,6 +407,8 @@ private:
     SystemFile m_file;
     PdfDocument m_pdf;
     int m_quality;
+    QString m_language;
+    std::unique_ptr<TextRecogniser> m_recogniser;
 };
 
 class TiffMultipageWriter final : public DocumentWriter
@@ -390,7 +422,7 @@ public:
     bool start(QString* error) { return m_tiff.open(partialPath(), error); }
 
 private:
-    bool encodePage(const QImage& page, QString* error) override
+    bool encodePage(const QImage& page, const TextLayer*, QString* error) override
     {
         return m_tiff.writePage(page, m_options.tiffCompression, m_options.jpegQuality, true, error);
     }

@@ -28,3 +28,7 @@ MultipageExportResult exportMultipage(const QStringList& pages, const QString& t
 // Stored rather than those of the last scan, so that after a Save in the format settings
 // window the export follows what that window shows, not a state the user cannot see.
 ImageWriteOptions storedWriteOptions();
+
+// The recognition language of searchable PDF files as stored, when they are on and the
+// language's data is installed; empty otherwise. A missing language is the interface's.
+QString storedRecognitionLanguage();

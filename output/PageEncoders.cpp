@@ -3,6 +3,7 @@
 #include "ColourReduction.h"
 #include "PageRows.h"
 #include "SystemFile.h"
+#include "PdfTextLayer.h"
 
 #include <QFile>
 #include <QIODevice>
@@ -740,7 +741,66 @@ bool PdfDocument::start(QString* error)
     return true;
 }
 
+bool PdfDocument::writeStream(const QByteArray& dictionary, const QByteArray& data)
+{
+    const int id = beginObject();
+    return write(QByteArray::number(id) + " 0 obj\n<< " + dictionary + " /Length "
+                 + QByteArray::number(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n");
+}
+
+namespace {
+
+QByteArray deflated(const QByteArray& data)
+{
+    QByteArray z = qCompress(data);   // a zlib stream behind a 4-byte size
+    z.remove(0, 4);
+    return z;
+}
+
+} // namespace
+
+bool PdfDocument::writeInvisibleFont()
+{
+    // Font file, code map, Unicode map, descriptor and the two font dictionaries, each
+    // referring to the ones before.
+    const QByteArray program = invisibleFontProgram();
+    const int file = int(m_offsets.size());
+    if (!writeStream("/Length1 " + QByteArray::number(program.size()) + " /Filter /FlateDecode",
+                     deflated(program)))
+        return false;
+    const int glyphs = file + 1;
+    if (!writeStream("/Filter /FlateDecode", deflated(allCodesToGlyphOne())))
+        return false;
+    const int unicode = glyphs + 1;
+    if (!writeStream("/Filter /FlateDecode", deflated(identityToUnicodeMap())))
+        return false;
+    const auto ref = [](int id) { return QByteArray::number(id) + " 0 R"; };
+    const int descriptor = beginObject();
+    if (!write(QByteArray::number(descriptor) + " 0 obj\n<< /Type /FontDescriptor /FontName /InvisibleText"
+               " /Flags 5 /FontBBox [0 " + QByteArray::number(kInvisibleDescent) + ' '
+               + QByteArray::number(kInvisibleWidth) + ' ' + QByteArray::number(kInvisibleAscent)
+               + "] /ItalicAngle 0 /Ascent " + QByteArray::number(kInvisibleAscent) + " /Descent "
+               + QByteArray::number(kInvisibleDescent) + " /CapHeight " + QByteArray::number(kInvisibleAscent)
+               + " /StemV 80 /FontFile2 " + ref(file) + " >>\nendobj\n"))
+        return false;
+    const int cidFont = beginObject();
+    if (!write(QByteArray::number(cidFont) + " 0 obj\n<< /Type /Font /Subtype /CIDFontType2"
+               " /BaseFont /InvisibleText /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity)"
+               " /Supplement 0 >> /FontDescriptor " + ref(descriptor) + " /DW "
+               + QByteArray::number(kInvisibleWidth) + " /CIDToGIDMap " + ref(glyphs) + " >>\nendobj\n"))
+        return false;
+    m_invisibleFont = beginObject();
+    return write(QByteArray::number(m_invisibleFont) + " 0 obj\n<< /Type /Font /Subtype /Type0"
+                 " /BaseFont /InvisibleText /Encoding /Identity-H /DescendantFonts [" + ref(cidFont)
+                 + "] /ToUnicode " + ref(unicode) + " >>\nendobj\n");
+}
+
 bool PdfDocument::addPage(const QImage& page, int jpegQuality, QString* error)
+{
+    return addPage(page, jpegQuality, nullptr, error);
+}
+
+bool PdfDocument::addPage(const QImage& page, int jpegQuality, const TextLayer* text, QString* error)
 {
     const PageKind kind = pageKind(page);
     const double widthPt = page.width() * 72.0 / dotsPerInchX(page);
@@ -784,17 +844,28 @@ bool PdfDocument::addPage(const QImage& page, int jpegQuality, QString* error)
     if (!write(QByteArray::number(length) + " 0 obj\n" + QByteArray::number(streamLength) + "\nendobj\n"))
         return writeFailed(error);
 
-    const int contents = beginObject();
     const QByteArray draw = "q " + number(widthPt) + " 0 0 " + number(heightPt) + " 0 0 cm /Im0 Do Q\n";
-    if (!write(QByteArray::number(contents) + " 0 obj\n<< /Length " + QByteArray::number(draw.size())
-               + " >>\nstream\n" + draw + "endstream\nendobj\n"))
+    // The recognised words go over the image, unpainted: found, selected and copied in
+    // their places.
+    const QByteArray words = text ? textLayerOperators(*text, widthPt / page.width(),
+                                                       heightPt / page.height(), heightPt)
+                                  : QByteArray();
+    QByteArray fonts;
+    if (!words.isEmpty()) {
+        if (!m_invisibleFont && !writeInvisibleFont())
+            return writeFailed(error);
+        fonts = " /Font << /T0 " + QByteArray::number(m_invisibleFont) + " 0 R >>";
+    }
+    const int contents = int(m_offsets.size());
+    if (words.isEmpty() ? !writeStream(QByteArray(), draw)
+                        : !writeStream("/Filter /FlateDecode", deflated(draw + words)))
         return writeFailed(error);
 
     const int pageObject = beginObject();
     if (!write(QByteArray::number(pageObject) + " 0 obj\n<< /Type /Page /Parent "
                + QByteArray::number(kPages) + " 0 R /MediaBox [0 0 " + number(widthPt) + ' '
                + number(heightPt) + "] /Resources << /XObject << /Im0 " + QByteArray::number(image)
-               + " 0 R >> >> /Contents " + QByteArray::number(contents) + " 0 R >>\nendobj\n"))
+               + " 0 R >>" + fonts + " >> /Contents " + QByteArray::number(contents) + " 0 R >>\nendobj\n"))
         return writeFailed(error);
     m_pageObjects.append(pageObject);
     return true;

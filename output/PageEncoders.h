@@ -5,6 +5,7 @@
 #include <QString>
 
 class QIODevice;
+struct TextLayer;
 typedef struct tiff TIFF;
 
 // The encoders behind the image files and the multipage writers. Each one writes to a file
@@ -59,16 +60,21 @@ public:
 
     bool start(QString* error);
     bool addPage(const QImage& page, int jpegQuality, QString* error);
+    // With the recognised words laid over the image as invisible text (none: as above).
+    bool addPage(const QImage& page, int jpegQuality, const TextLayer* text, QString* error);
     bool finish(QString* error);
 
 private:
     int beginObject();
     bool write(const QByteArray& bytes);
     bool writeFailed(QString* error) const;
+    bool writeStream(const QByteArray& dictionary, const QByteArray& data);
+    bool writeInvisibleFont();
 
     QIODevice& m_out;
     QList<qint64> m_offsets;   // by object number; [0] unused
     QList<int> m_pageObjects;
+    int m_invisibleFont = 0;   // written with the first page that has text
     static constexpr int kCatalog = 1;
     static constexpr int kPages = 2;
 };

@@ -6,7 +6,14 @@
 #include "ui/DesignFont.h"
 #include "ui_Tfrm_fmtSettings.h"
 
+#include "i18n/OwnTexts.h"
+#include "i18n/TLangDispatcher.h"
+#include "output/TextRecognition.h"
+
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QStyle>
@@ -18,6 +25,11 @@
 namespace {
 const QString kJpegQuality = QStringLiteral("JPEGCompression");
 const QString kTiffCompression = QStringLiteral("TIFFCompression");
+const QString kSearchable = QStringLiteral("SearchablePDF");
+const QString kRecognitionLanguage = QStringLiteral("OCRLanguage");
+
+// The recognition languages, by the interface's language numbers 1 to 3.
+const char* const kLanguageNames[] = {"pdf.english", "pdf.russian", "pdf.german"};
 } // namespace
 
 Tfrm_fmtSettings::Tfrm_fmtSettings(QWidget* parent)
@@ -70,6 +82,54 @@ Tfrm_fmtSettings::Tfrm_fmtSettings(QWidget* parent)
     // (The tab bar is named by its current tab.)
     Accessibility::followLanguage(
         this, [this] { Accessibility::name(m_ui->TrackBar1, "a11y.jpegQuality"); });
+    setUpRecognitionTab();
+}
+
+void Tfrm_fmtSettings::setUpRecognitionTab()
+{
+    // Behind the two tabs of the window's own, which keep their places and controls.
+    auto* tab = new QWidget;
+    tab->setObjectName(QStringLiteral("TabSheet3"));
+    m_ui->PageControl1->addTab(tab, QStringLiteral("PDF"));
+    chb_SearchablePDF = new QCheckBox(tab);
+    chb_SearchablePDF->setObjectName(QStringLiteral("chb_SearchablePDF"));
+    chb_SearchablePDF->setGeometry(16, 16, 380, 20);
+    lbl_OCRLanguage = new QLabel(tab);
+    lbl_OCRLanguage->setObjectName(QStringLiteral("lbl_OCRLanguage"));
+    lbl_OCRLanguage->setGeometry(16, 53, 150, 17);
+    cmb_OCRLanguage = new QComboBox(tab);
+    cmb_OCRLanguage->setObjectName(QStringLiteral("cmb_OCRLanguage"));
+    cmb_OCRLanguage->setGeometry(170, 50, 160, 22);
+    for (int language = 1; language <= 3; ++language)
+        cmb_OCRLanguage->addItem(QString(), recognitionLanguageCode(language));
+    lbl_OCRLanguage->setBuddy(cmb_OCRLanguage);
+    lbl_OCRData = new QLabel(tab);
+    lbl_OCRData->setObjectName(QStringLiteral("lbl_OCRData"));
+    lbl_OCRData->setGeometry(16, 86, 380, 40);
+    lbl_OCRData->setWordWrap(true);
+    applyRecognitionTexts();
+    connect(chb_SearchablePDF, &QCheckBox::clicked, this, [this](bool on) { m_searchableWanted = on; });
+    connect(cmb_OCRLanguage, &QComboBox::currentIndexChanged, this, [this] { followRecognitionData(); });
+    followRecognitionData();
+}
+
+void Tfrm_fmtSettings::applyRecognitionTexts()
+{
+    chb_SearchablePDF->setText(ownText("pdf.searchable"));
+    lbl_OCRLanguage->setText(ownText("pdf.language"));
+    for (int i = 0; i < cmb_OCRLanguage->count(); ++i)
+        cmb_OCRLanguage->setItemText(i, ownText(kLanguageNames[i]));
+}
+
+void Tfrm_fmtSettings::followRecognitionData()
+{
+    // Without the language's data the option cannot work: it is shown off, and says why.
+    const bool installed = recognitionDataInstalled(cmb_OCRLanguage->currentData().toString());
+    chb_SearchablePDF->setEnabled(installed);
+    chb_SearchablePDF->setChecked(installed && m_searchableWanted);
+    lbl_OCRData->setText(installed ? QString()
+                                   : ownText("pdf.noData").arg(cmb_OCRLanguage->currentText()));
+    lbl_OCRData->setVisible(!installed);
 }
 
 Tfrm_fmtSettings::~Tfrm_fmtSettings() = default;
@@ -109,6 +169,14 @@ void Tfrm_fmtSettings::FormShow()
             m_ui->TrackBar1->setValue(store.readInteger(kJpegQuality));
         if (store.valueExists(kTiffCompression))
             setTiffIndex(store.readInteger(kTiffCompression));
+        if (store.valueExists(kSearchable))
+            m_searchableWanted = store.readBool(kSearchable);
+        applyRecognitionTexts();
+        const int stored = cmb_OCRLanguage->findData(store.readString(kRecognitionLanguage));
+        const TLangDispatcher* dispatcher = TLangDispatcher::shared();
+        const int active = dispatcher ? dispatcher->ActiveLanguage() : 1;
+        cmb_OCRLanguage->setCurrentIndex(stored >= 0 ? stored : std::clamp(active, 1, 3) - 1);
+        followRecognitionData();
     }
     m_ui->Label1->setText(QString::number(m_ui->TrackBar1->value()));
 }
@@ -124,6 +192,8 @@ void Tfrm_fmtSettings::Button2Click()
         SettingsStore store;
         store.writeInteger(kJpegQuality, m_ui->TrackBar1->value());
         store.writeInteger(kTiffCompression, tiffIndex());
+        store.writeBool(kSearchable, chb_SearchablePDF->isChecked());
+        store.writeString(kRecognitionLanguage, cmb_OCRLanguage->currentData().toString());
     }
     accept();
 }

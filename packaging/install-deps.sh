@@ -10,11 +10,12 @@ PKGS=(
   libsane-dev libsane1 sane-utils
   libtiff-dev libtiff-tools
   libgif-dev
-  libjpeg-dev
+  libjpeg-dev libturbojpeg0-dev
   libpng-dev
+  libtesseract-dev tesseract-ocr-eng tesseract-ocr-rus tesseract-ocr-deu
   libgtest-dev googletest
   xvfb xauth
-  poppler-utils
+  poppler-utils qpdf
   fonts-dejavu-core
   dpkg-dev desktop-file-utils appstream lintian
 )

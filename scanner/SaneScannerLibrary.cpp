@@ -651,11 +651,13 @@ void SaneScannerLibrary::ReleaseImage(Handle handle) { m_images.erase(handle); }
 // ---- Files ----
 
 namespace {
-ImageWriteOptions writeOptions(int jpegQuality, int tiffCompression)
+ImageWriteOptions writeOptions(int jpegQuality, int tiffCompression,
+                               const QString& recognitionLanguage = {})
 {
     ImageWriteOptions options;
     options.jpegQuality = jpegQuality;
     options.tiffCompression = tiffCompression;
+    options.recognitionLanguage = recognitionLanguage;
     return options;
 }
 } // namespace
@@ -675,7 +677,8 @@ int SaneScannerLibrary::WriteImageFileNoClobber(Handle handle, const QString& pa
         return 0;
     }
     QString error;
-    const ImageWriteOptions options = writeOptions(m_jpegQuality, m_tiffCompression);
+    // Page files only: the temporary copies are bitmaps, and the export recognises for itself.
+    const ImageWriteOptions options = writeOptions(m_jpegQuality, m_tiffCompression, m_recognitionLanguage);
     const bool ok = nextCandidate
         ? writeImageFileNoClobber(it->second, path, options, nextCandidate, writtenPath, &error)
         : writeImageFile(it->second, path, options, &error);

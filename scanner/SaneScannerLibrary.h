@@ -51,6 +51,7 @@ public:
     void SetSourceOptionD(int) override {}
     void SetJpegQuality(int quality) override;
     void SetTiffCompression(int reserved, int compressionTag) override;
+    void SetTextRecognition(const QString& language) override { m_recognitionLanguage = language; }
     void SetUseFeeder(int useFeeder) override;
     void SetPixelType(int pixelType) override;
     void SetResolution(double dotsPerInch) override;
@@ -162,6 +163,7 @@ private:
 
     int m_jpegQuality = 75;
     int m_tiffCompression = 1;
+    QString m_recognitionLanguage;
 
     std::map<Handle, QImage> m_images;
     Handle m_nextHandle = 1;

@@ -4,6 +4,7 @@
 #include "app/Error.h"
 #include "app/SettingsStore.h"
 #include "output/FilePlacement.h"
+#include "output/MultipageExport.h"
 #include "scanner/ScannerLibrary.h"
 #include "scanner/Thumbnail.h"
 
@@ -144,6 +145,7 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
             library.SetTiffCompression(0, index == 5 ? 7 : index + 1);
         }
     }
+    library.SetTextRecognition(storedRecognitionLanguage());
 
     if (library.OpenSourceByName(settings.sourceName.toUtf8().constData()) != 0) {
         AcquisitionGuard guard(library);
@@ -237,6 +239,7 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
     library.SetKeepSourceOpen(0);
     library.SetLibraryOptionB(0);
     library.SetJpegQuality(75);
+    library.SetTextRecognition(QString());
 
     const bool opened = scan.sourceSelected
                             ? library.OpenSourceByName(scan.sourceName.toUtf8().constData()) != 0

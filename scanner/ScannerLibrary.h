@@ -90,6 +90,9 @@ public:
     virtual void SetLibraryOptionB(int value) = 0;
     virtual void SetJpegQuality(int quality) = 0;
     virtual void SetTiffCompression(int reserved, int compressionTag) = 0;
+    // PDF page files get the words recognised in this language (a Tesseract name) as
+    // invisible text; empty: none. A library that cannot recognise text ignores it.
+    virtual void SetTextRecognition(const QString& language) { (void)language; }
     virtual void SetUseFeeder(int useFeeder) = 0;
     virtual void SetSourceOptionA(int value) = 0;
     virtual void SetSourceOptionB(int value) = 0;

@@ -245,6 +245,7 @@ void Tfrm_Main::RunScanJob()
         auto* entry = new QListWidgetItem(il_Files->icon(index), page.caption, m_ui->lv_Images);
         entry->setFlags(entry->flags() | Qt::ItemIsEditable);
         entry->setData(CopyPathRole, page.copyPath);
+        entry->setData(ThumbnailIndexRole, index);
         // Each page shows up as it is taken, while the scanner works on the next.
         m_ui->lv_Images->scrollToItem(entry);
     };

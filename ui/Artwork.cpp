@@ -64,6 +64,32 @@ void drawSheet(QPainter& p, const QRectF& r, const QColor& band = QColor())
     }
 }
 
+// A curved arrow around the middle of a 16 x 16 icon: `sweep` degrees from `start`
+// (counter-clockwise positive, as QPainterPath has it), the head at the end.
+void drawTurnArrow(QPainter& p, qreal start, qreal sweep)
+{
+    const QRectF circle(1.5, 2, 13, 13);
+    QPainterPath arc;
+    arc.arcMoveTo(circle, start);
+    arc.arcTo(circle, start, sweep);
+    const QColor arrow(0x1f, 0x6f, 0xc0);
+    p.setPen(QPen(arrow, 1.8, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(arc);
+    // The head points along the arc at its end.
+    const QPointF tip = arc.pointAtPercent(1);
+    const qreal angle = arc.angleAtPercent(1);
+    p.save();
+    p.translate(tip);
+    p.rotate(-angle);
+    QPolygonF head;
+    head << QPointF(3, 0) << QPointF(-2, -3) << QPointF(-2, 3);
+    p.setPen(Qt::NoPen);
+    p.setBrush(arrow);
+    p.drawPolygon(head);
+    p.restore();
+}
+
 } // namespace
 
 QPixmap scanner(const QSize& size)
@@ -223,6 +249,19 @@ QPixmap commandIcon(Command command)
         drawSheet(p, QRectF(5.5, 0.5, 10, 12));
         drawSheet(p, QRectF(3, 2, 10, 12));
         drawSheet(p, QRectF(0.5, 3.5, 10, 12), QColor(0x1f, 0x78, 0xc8));
+        break;
+    // A small sheet under an arrow over its top, turning the way the page turns.
+    case RotateLeft:
+        drawSheet(p, QRectF(4.5, 6.5, 7, 9));
+        drawTurnArrow(p, 10, 160);
+        break;
+    case RotateRight:
+        drawSheet(p, QRectF(4.5, 6.5, 7, 9));
+        drawTurnArrow(p, 170, -160);
+        break;
+    case RotateHalf:
+        drawSheet(p, QRectF(4.5, 6.5, 7, 9));
+        drawTurnArrow(p, 200, -220);
         break;
     }
     return pixmap;

@@ -18,7 +18,10 @@ QPixmap scanner(const QSize& size);
 QPixmap aboutIcon();
 
 // The 16 x 16 command icons of the images pane, by their place in the command image list.
-enum Command { Blank = 0, Preview = 1, Rename = 2, Delete = 3, SavePdf = 4, SaveTiff = 5 };
+enum Command {
+    Blank = 0, Preview = 1, Rename = 2, Delete = 3, SavePdf = 4, SaveTiff = 5,
+    RotateLeft = 6, RotateRight = 7, RotateHalf = 8
+};
 QPixmap commandIcon(Command command);
 
 // The About window's logo: a quill over a scanned sheet, size x size.

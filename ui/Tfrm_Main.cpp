@@ -92,6 +92,7 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     setUpPictures();
     setUpImagesPage();
     setUpImagesPane();
+    setUpPageCommands();
     setUpScannerPage();
     setUpWizard();
     setUpTabOrder();
@@ -100,6 +101,8 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     LangDispatcher1 = attachLangDispatcher(this);
     LangTable1 = attachLangTable(this, LangDispatcher1);
     setUpAccessibility();
+    connect(LangDispatcher1, &TLangDispatcher::languageChanged, this,
+            [this] { applyPageCommandTexts(); });
 
     connect(m_ui->edt_Path, &QLineEdit::textChanged, this, guard(&Tfrm_Main::edt_PathChange));
     connect(m_ui->chb_UI, &QCheckBox::toggled, this, guard(&Tfrm_Main::chb_UIClick));
@@ -128,7 +131,8 @@ void Tfrm_Main::setUpPictures()
     il_Files = new ImageList(QStringLiteral("il_Files"), QSize(100, 75), this);
     IL_menu = new ImageList(QStringLiteral("IL_menu"), QSize(16, 16), this);
     for (auto c : {Artwork::Blank, Artwork::Preview, Artwork::Rename, Artwork::Delete,
-                   Artwork::SavePdf, Artwork::SaveTiff})
+                   Artwork::SavePdf, Artwork::SaveTiff, Artwork::RotateLeft, Artwork::RotateRight,
+                   Artwork::RotateHalf})
         IL_menu->add(Artwork::commandIcon(c));
 }
 

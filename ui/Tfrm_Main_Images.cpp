@@ -9,6 +9,7 @@
 #include "output/ImageFiles.h"
 #include "output/MultipageExport.h"
 #include "output/RenameNoReplace.h"
+#include "ui/BackgroundWork.h"
 #include "ui/ImagesPane.h"
 #include "ui/PrintLayout.h"
 #include "ui_Tfrm_Main.h"
@@ -300,15 +301,16 @@ void Tfrm_Main::saveSelectedPages(const MultipageCommand& command)
 
     QProgressDialog progress(QFileInfo(target).fileName(), QStringLiteral("Cancel"), 0,
                              int(pages.size()), this);
+    progress.setObjectName(QStringLiteral("ExportProgress"));
     progress.setWindowTitle(LangTable1->GetTextOrDefault("IDS_61"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    const MultipageExportResult result =
-        exportMultipage(pages, target, storedWriteOptions(), [&progress](int done) {
-            progress.setValue(done);
-            return !progress.wasCanceled();
-        });
-    progress.reset();
+    // Beside the GUI thread: recognising the text of searchable pages takes seconds a page.
+    const ImageWriteOptions options = storedWriteOptions();
+    MultipageExportResult result;
+    runBeside(progress, [&](const std::function<bool(int)>& step) {
+        result = exportMultipage(pages, target, options, step);
+    });
     if (result.cancelled)
         return;
     if (!result.ok)

@@ -278,6 +278,21 @@ QString runTool(const QString& program, const QStringList& arguments, int* exitC
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
+QList<QSizeF> pdfPageSizes(const QString& path)
+{
+    static const QRegularExpression count(QStringLiteral(R"(Pages: +(\d+))"));
+    const QString pages = count.match(runTool(QStringLiteral("pdfinfo"), {path})).captured(1);
+    const QString info = runTool(QStringLiteral("pdfinfo"),
+                                 {QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"), pages, path});
+    QList<QSizeF> sizes;
+    static const QRegularExpression page(QStringLiteral(R"(Page +\d+ size: +([\d.]+) x ([\d.]+) pts)"));
+    for (auto it = page.globalMatch(info); it.hasNext();) {
+        const auto m = it.next();
+        sizes.append(QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()));
+    }
+    return sizes;
+}
+
 void writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);

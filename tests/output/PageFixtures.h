@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
+#include <QSizeF>
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -48,6 +50,9 @@ QList<int> tiffCompressions(const QString& path);
 
 // Runs a command-line reader (pdfinfo, pdfimages, tiffinfo); its standard output.
 QString runTool(const QString& program, const QStringList& arguments, int* exitCode = nullptr);
+
+// The size of every page of a PDF file in points, as pdfinfo reads them.
+QList<QSizeF> pdfPageSizes(const QString& path);
 
 // Creates (or replaces) a small file holding `bytes`.
 void writeBytes(const QString& path, const QByteArray& bytes);

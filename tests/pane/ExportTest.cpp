@@ -48,21 +48,6 @@ QList<Page> tiffPages(const QString& path)
     return pages;
 }
 
-// The size of every page of a PDF file in points, as pdfinfo reads them.
-QList<QSizeF> pdfPageSizes(const QString& path)
-{
-    static const QRegularExpression count(R"(Pages: +(\d+))");
-    const QString pages = count.match(runTool("pdfinfo", {path})).captured(1);
-    const QString info = runTool("pdfinfo", {"-f", "1", "-l", pages, path});
-    QList<QSizeF> sizes;
-    static const QRegularExpression page(R"(Page +\d+ size: +([\d.]+) x ([\d.]+) pts)");
-    for (auto it = page.globalMatch(info); it.hasNext();) {
-        const auto m = it.next();
-        sizes.append(QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()));
-    }
-    return sizes;
-}
-
 QList<QSizeF> expectedPdfSizes(const QList<int>& order)
 {
     QList<QSizeF> sizes;
