@@ -6,6 +6,7 @@
 #include "i18n/TCustomLangTable.h"
 #include "i18n/TLangDispatcher.h"
 #include "i18n/WidgetLangAdapter.h"
+#include "ui/Accessibility.h"
 #include "ui/Artwork.h"
 #include "ui/DesignFont.h"
 #include "ui_Tfrm_About.h"
@@ -22,8 +23,11 @@ Tfrm_About::Tfrm_About(QWidget* parent)
     m_ui->setupUi(this);
     setFont(designFont(QStringLiteral("MS Sans Serif"), 11));
     setFixedSize(357, 216);
+    // White under any colour scheme, so its labels keep dark text; the buttons follow the
+    // scheme as a whole.
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::WindowText, Qt::black);
     setPalette(white);
     setAutoFillBackground(true);
 
@@ -34,6 +38,7 @@ Tfrm_About::Tfrm_About(QWidget* parent)
     black.setColor(QPalette::WindowText, Qt::black);
     m_ui->lbl_Name->setPalette(black);
     m_ui->Image->setPixmap(Artwork::logo(m_ui->Image->width()));
+    Accessibility::markDecorative(m_ui->Image);
     // Name and version size themselves to their texts.
     m_ui->lbl_Name->adjustSize();
     m_ui->lbl_Version->adjustSize();

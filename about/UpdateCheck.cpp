@@ -17,6 +17,8 @@
 #include <QNetworkReply>
 #include <QTimer>
 
+#include <algorithm>
+
 UpdateCheck::UpdateCheck(TextLookup text)
     : m_text(std::move(text)), m_open([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
@@ -74,14 +76,21 @@ bool UpdateCheck::download(QFile& file)
     request.setMaximumRedirectsAllowed(15);
 
     std::unique_ptr<QNetworkReply> reply(m_network->get(request));
+    // The network thread reads ahead only as far as this buffer: without it, a fast server
+    // fills memory with its body faster than the check can count it and give up.
+    reply->setReadBufferSize(kReadBufferSize);
     bool failed = false;
     qint64 received = 0;
+    QByteArray chunk;
     auto store = [&] {
-        const QByteArray chunk = reply->readAll();
-        received += chunk.size();
-        if (received > kMaxDocumentSize || file.write(chunk) != chunk.size()) {
-            failed = true;
-            reply->abort();
+        while (!failed && reply->bytesAvailable() > 0) {
+            // One byte past the limit is enough to know the document is too large.
+            chunk = reply->read(std::min<qint64>(kReadBufferSize, kMaxDocumentSize + 1 - received));
+            received += chunk.size();
+            if (received > kMaxDocumentSize || file.write(chunk) != chunk.size()) {
+                failed = true;
+                reply->abort();   // closes the connection: nothing more is sent for us
+            }
         }
     };
     QEventLoop loop;
@@ -101,8 +110,7 @@ bool UpdateCheck::download(QFile& file)
     // blocking step for the user, and no second click can start beside it.
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!failed && reply->bytesAvailable() > 0)
-        store();
+    store();
     reply->disconnect(&loop);
     if (failed || reply->error() != QNetworkReply::NoError)
         return false;

@@ -24,6 +24,7 @@ public:
 
     static constexpr std::chrono::milliseconds kDefaultTimeout{30000};
     static constexpr qint64 kMaxDocumentSize = 1 << 20;
+    static constexpr qint64 kReadBufferSize = 64 * 1024;
 
     explicit UpdateCheck(TextLookup text);
     ~UpdateCheck();

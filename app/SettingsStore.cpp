@@ -7,10 +7,15 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariant>
 
 #include <limits>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -47,11 +52,33 @@ bool toWholeNumber(const QVariant& value, int* number)
     return true;
 }
 
+// QSettings reads its files as it is constructed. A FIFO under a settings file's name would
+// block that read for ever, a device such as /dev/zero never end it, and a folder cannot hold
+// values: any of them found where QSettings looks for the user's files makes the store
+// unreadable before QSettings touches it.
+bool settingsFilesAreRegular()
+{
+#ifdef Q_OS_WIN
+    return true;   // the registry
+#else
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    for (const QString& path : {folder + QStringLiteral("/Quillora/Quillora.conf"),
+                                folder + QStringLiteral("/Quillora.conf")}) {
+        struct stat st;
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+            return false;
+    }
+    return true;
+#endif
+}
+
 } // namespace
 
 SettingsStore::SettingsStore()
-    : m_settings(std::make_unique<QSettings>(QStringLiteral("Quillora"), QStringLiteral("Quillora")))
 {
+    if (!settingsFilesAreRegular())
+        return;   // unreadable: every access fails, and nothing is written
+    m_settings = std::make_unique<QSettings>(QStringLiteral("Quillora"), QStringLiteral("Quillora"));
     // A store that could not be read (unreadable or not in the format) stays untouched:
     // writing it would replace the user's values with the few that were understood.
     // QSettings parses lazily and keeps a parsed file for the whole process, reporting a

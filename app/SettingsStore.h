@@ -57,7 +57,7 @@ struct StoredValue
     const char* defaultText; // Text
 };
 
-inline constexpr std::array<StoredValue, 12> storedValues{{
+inline constexpr std::array<StoredValue, 14> storedValues{{
     {"Path", StoredValue::Text, 0, ""},
     {"Resolution", StoredValue::Integer, 1, nullptr},  // 100 dpi; -1 = none selected
     {"Lang", StoredValue::Text, 0, "English"},
@@ -70,4 +70,8 @@ inline constexpr std::array<StoredValue, 12> storedValues{{
     {"HideUI", StoredValue::Flag, 0, nullptr},
     {"JPEGCompression", StoredValue::Integer, 75, nullptr},
     {"TIFFCompression", StoredValue::Integer, 0, nullptr}, // the scan job sets none when missing
+    // Searchable PDF files: on or off, and the recognition language's Tesseract name
+    // ("eng", "rus", "deu"; missing: the interface language's).
+    {"SearchablePDF", StoredValue::Flag, 0, nullptr},
+    {"OCRLanguage", StoredValue::Text, 0, ""},
 }};

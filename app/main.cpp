@@ -45,7 +45,10 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Quillora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quillora"));
     QApplication::setOrganizationName(QStringLiteral("Quillora"));
-    QApplication::setWindowIcon(QIcon(Artwork::scanner(QSize(64, 64))));
+    // Desktop shells match the window to the installed desktop entry and icon by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUILLORA_APP_ID));
+    // The logo, like the icon of the desktop entry.
+    QApplication::setWindowIcon(QIcon(Artwork::logo(64)));
 
     WidgetDialogs dialogs;
     // The scanner's own dialog and the progress window of a hidden-dialog read.

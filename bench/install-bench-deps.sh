@@ -3,4 +3,4 @@
 # Kept apart from the plain install so that building and testing never pull them in.
 set -euo pipefail
 exec bash "$(dirname "$0")/../packaging/install-deps.sh" \
-  imagemagick img2pdf libtiff-tools sane-utils poppler-utils time
+  imagemagick img2pdf libtiff-tools sane-utils poppler-utils time tesseract-ocr libjpeg-turbo-progs

@@ -80,6 +80,8 @@ void TLangDispatcher::SetActiveLanguage(int n)
     }
     if (!m_loading && n >= 1 && n <= m_langNames.size())
         m_language = m_langNames[n - 1];
+    if (!m_loading)
+        emit languageChanged(n);
 }
 
 void TLangDispatcher::AddReference(TCustomLangTable* component)

@@ -51,6 +51,11 @@ public:
     static TLangDispatcher* shared();
     void publish();
 
+signals:
+    // Every registered window is in language n now; texts kept outside the windows'
+    // tables (accessible names among them) follow from here.
+    void languageChanged(int n);
+
 private:
     bool m_loading = false;
     int m_activeLanguage = 1;

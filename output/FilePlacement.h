@@ -6,8 +6,14 @@
 // place, so a failure half-way never leaves a truncated file under the real name.
 
 // Creates an empty file with a fresh hidden name in the folder of `target` (mode 0666 less the
-// umask, like any new file). Returns its path, or an empty string and *error.
+// umask, like any new file). Returns its path, or an empty string and *error. The file stays
+// locked until it is moved into place or discarded; first, the temporary files in that folder
+// that no running program holds (left by one that was killed while writing) are removed.
 QString createTemporaryBeside(const QString& target, QString* error);
+
+// Whether a file can be made beside `target` now: its folder exists, is a folder and takes a
+// new file (one is made and removed again). Otherwise false and *error says why.
+bool canCreateFileBeside(const QString& target, QString* error);
 
 enum class MoveResult { Moved, TargetExists, Failed };
 

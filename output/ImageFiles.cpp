@@ -2,12 +2,14 @@
 
 #include "FilePlacement.h"
 #include "PageEncoders.h"
+#include "PlainBitmap.h"
+#include "SystemFile.h"
+#include "TextRecognition.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 
-#include <limits>
 
 namespace {
 
@@ -38,20 +40,20 @@ QString unsupportedFormat(const QString& path)
                          : QStringLiteral("Unsupported image format \"%1\"").arg(ext);
 }
 
-// A file written through Qt: checks every write and the final flush and close, where a full
-// disk shows up at the latest.
+// A file written straight through the system: every write and the final close are checked,
+// each failure with the system's reason; a full disk shows up at the latest on closing.
 template<typename Encode>
-bool writeThroughQFile(const QString& path, QString* error, Encode encode)
+bool writeThroughSystemFile(const QString& path, QString* error, Encode encode)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    SystemFile file;
+    if (!file.create(path)) {
         if (error)
             *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
     if (!encode(file))
         return false;
-    if (!file.flush() || (file.close(), file.error() != QFileDevice::NoError)) {
+    if (!file.finish()) {
         if (error)
             *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
         return false;
@@ -64,23 +66,29 @@ bool encodeFile(const QImage& image, Format format, const QString& path,
 {
     switch (format) {
     case Format::Bmp:
-        return writeThroughQFile(path, error, [&](QFile& f) { return encodeBmp(image, f, error); });
+        return writeThroughSystemFile(path, error, [&](QIODevice& f) { return encodeBmp(image, f, error); });
     case Format::Gif:
         return encodeGif(image, path, error);
     case Format::Jpeg:
-        return writeThroughQFile(path, error, [&](QFile& f) {
+        return writeThroughSystemFile(path, error, [&](QIODevice& f) {
             return encodeJpeg(image, f, std::clamp(options.jpegQuality, 1, 100), error);
         });
     case Format::Png:
-        return writeThroughQFile(path, error, [&](QFile& f) {
+        return writeThroughSystemFile(path, error, [&](QIODevice& f) {
             return encodePng(image, f, error);
         });
-    case Format::Pdf:
-        return writeThroughQFile(path, error, [&](QFile& f) {
+    case Format::Pdf: {
+        TextLayer text;
+        if (!options.recognitionLanguage.isEmpty()
+            && !TextRecogniser(options.recognitionLanguage).recognise(image, &text, nullptr, error))
+            return false;
+        return writeThroughSystemFile(path, error, [&](QIODevice& f) {
             PdfDocument pdf(f);
-            return pdf.start(error) && pdf.addPage(image, std::clamp(options.jpegQuality, 1, 100), error)
+            return pdf.start(error)
+                   && pdf.addPage(image, std::clamp(options.jpegQuality, 1, 100), &text, error)
                    && pdf.finish(error);
         });
+    }
     case Format::Tiff: {
         TiffFile tiff;
         return tiff.open(path, error)
@@ -177,9 +185,15 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
     return false;
 }
 
-namespace {
+bool encodeImageAs(const QImage& image, const QString& extension, const QString& path,
+                   const ImageWriteOptions& options, QString* error)
+{
+    const Format format = formatOf(QStringLiteral("page.") + extension);
+    return checkWritable(image, format, path, options, error)
+           && encodeFile(image, format, path, options, error);
+}
 
-quint32 le32(const uchar* p) { return p[0] | p[1] << 8 | p[2] << 16 | quint32(p[3]) << 24; }
+namespace {
 
 // The bitmaps this program writes itself (24-bit, uncompressed) are read straight from the
 // mapped file into 8-bit RGB, the scanner's own layout: Qt's reader goes through 32-bit pixels
@@ -188,38 +202,26 @@ quint32 le32(const uchar* p) { return p[0] | p[1] << 8 | p[2] << 16 | quint32(p[
 QImage loadPlainBmp(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < 54)
+    PlainBitmap b;
+    if (!file.open(QIODevice::ReadOnly) || !PlainBitmap::read(file, &b) || b.bitsPerPixel != 24)
         return {};
     const uchar* data = file.map(0, file.size());
-    if (!data || data[0] != 'B' || data[1] != 'M')
+    if (!data)
         return {};
-    const quint32 offset = le32(data + 10);
-    const quint32 headerSize = le32(data + 14);
-    const qint32 width = qint32(le32(data + 18));
-    const qint32 height = qint32(le32(data + 22));
-    const int bits = data[28] | data[29] << 8;
-    const quint32 compression = le32(data + 30);
-    if (headerSize < 40 || bits != 24 || compression != 0 || width <= 0 || height == 0
-        || height == std::numeric_limits<qint32>::min())
-        return {};
-    const int rows = std::abs(height);
-    const qint64 stride = (qint64(width) * 3 + 3) / 4 * 4;
-    if (qint64(offset) + stride * rows > file.size())
-        return {};
-    QImage image(width, rows, QImage::Format_RGB888);
+    QImage image(b.width, b.height, QImage::Format_RGB888);
     if (image.isNull())
         return {};
-    for (int y = 0; y < rows; ++y) {
-        const uchar* src = data + offset + stride * (height > 0 ? rows - 1 - y : y);
+    for (int y = 0; y < b.height; ++y) {
+        const uchar* src = data + b.dataOffset + b.stride * (b.bottomUp ? b.height - 1 - y : y);
         uchar* dst = image.scanLine(y);
-        for (qint32 x = 0; x < width; ++x, src += 3, dst += 3) {
+        for (int x = 0; x < b.width; ++x, src += 3, dst += 3) {
             dst[0] = src[2];
             dst[1] = src[1];
             dst[2] = src[0];
         }
     }
-    image.setDotsPerMeterX(qint32(le32(data + 38)));
-    image.setDotsPerMeterY(qint32(le32(data + 42)));
+    image.setDotsPerMeterX(b.dotsPerMeterX);
+    image.setDotsPerMeterY(b.dotsPerMeterY);
     return image;
 }
 
@@ -233,6 +235,41 @@ QImage loadImageFile(const QString& path, QString* error)
             return image;
     }
     QImageReader reader(path);
+    QImage image = reader.read();
+    if (image.isNull() && error)
+        *error = QStringLiteral("Cannot read %1: %2").arg(path, reader.errorString());
+    return image;
+}
+
+QSize imageFileSize(const QString& path, QString* error)
+{
+    QFile file(path);
+    PlainBitmap b;
+    if (file.open(QIODevice::ReadOnly) && PlainBitmap::read(file, &b))
+        return QSize(b.width, b.height);
+    file.close();
+    QImageReader reader(path);
+    const QSize size = reader.size();
+    if (!size.isValid() && error)
+        *error = QStringLiteral("Cannot read %1: %2").arg(path, reader.errorString());
+    return size.isValid() ? size : QSize();
+}
+
+QImage loadImageFileFitted(const QString& path, const QSize& bound, QString* error)
+{
+    QFile file(path);
+    PlainBitmap b;
+    if (file.open(QIODevice::ReadOnly) && PlainBitmap::read(file, &b)) {
+        QImage image = readPlainBitmapFitted(file, b, bound);
+        if (image.isNull() && error)
+            *error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
+        return image;
+    }
+    file.close();
+    QImageReader reader(path);
+    const QSize size = reader.size();
+    if (size.isValid())
+        reader.setScaledSize(fittedSize(size, bound));
     QImage image = reader.read();
     if (image.isNull() && error)
         *error = QStringLiteral("Cannot read %1: %2").arg(path, reader.errorString());
@@ -281,15 +318,10 @@ public:
     {
     }
 
-    bool appendPage(const QImage& page, QString* error) final
+    bool appendPage(const QImage& page, QString* error) final { return append(page, nullptr, error); }
+    bool appendPage(const QImage& page, const TextLayer& text, QString* error) final
     {
-        if (m_failed || m_finished)
-            return refuse(error, QStringLiteral("The file %1 is no longer being written").arg(m_target));
-        if (page.isNull())
-            return refuse(error, QStringLiteral("No image to add to %1").arg(m_target));
-        m_failed = !encodePage(page, error);
-        m_pages += m_failed ? 0 : 1;
-        return !m_failed;
+        return append(page, &text, error);
     }
 
     bool finish(QString* error) final
@@ -307,13 +339,25 @@ public:
     }
 
 protected:
-    virtual bool encodePage(const QImage& page, QString* error) = 0;
+    // `text` null: none recognised yet.
+    virtual bool encodePage(const QImage& page, const TextLayer* text, QString* error) = 0;
     virtual bool complete(QString* error) = 0;   // the file is whole and closed
 
     const QString& target() const { return m_target; }
     const QString& partialPath() const { return m_partial.path(); }
 
 private:
+    bool append(const QImage& page, const TextLayer* text, QString* error)
+    {
+        if (m_failed || m_finished)
+            return refuse(error, QStringLiteral("The file %1 is no longer being written").arg(m_target));
+        if (page.isNull())
+            return refuse(error, QStringLiteral("No image to add to %1").arg(m_target));
+        m_failed = !encodePage(page, text, error);
+        m_pages += m_failed ? 0 : 1;
+        return !m_failed;
+    }
+
     QString m_target;
     PartialFile m_partial;   // a base member: removed after the subclass has closed its file
     int m_pages = 0;
@@ -325,36 +369,46 @@ class PdfMultipageWriter final : public DocumentWriter
 {
 public:
     PdfMultipageWriter(QString target, QString temporary, const ImageWriteOptions& options)
-        : DocumentWriter(std::move(target), std::move(temporary)), m_file(partialPath()),
-          m_pdf(m_file), m_quality(std::clamp(options.jpegQuality, 1, 100))
+        : DocumentWriter(std::move(target), std::move(temporary)), m_pdf(m_file),
+          m_quality(std::clamp(options.jpegQuality, 1, 100)), m_language(options.recognitionLanguage)
     {
     }
 
     bool start(QString* error)
     {
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!m_file.create(partialPath()))
             return refuse(error, QStringLiteral("Cannot write %1: %2").arg(target(), m_file.errorString()));
         return m_pdf.start(error);
     }
 
 private:
-    bool encodePage(const QImage& page, QString* error) override
+    bool encodePage(const QImage& page, const TextLayer* text, QString* error) override
     {
-        return m_pdf.addPage(page, m_quality, error);
+        TextLayer recognised;
+        if (!text && !m_language.isEmpty()) {
+            if (!m_recogniser)
+                m_recogniser = std::make_unique<TextRecogniser>(m_language);
+            if (!m_recogniser->recognise(page, &recognised, nullptr, error))
+                return false;
+            text = &recognised;
+        }
+        return m_pdf.addPage(page, m_quality, text, error);
     }
 
     bool complete(QString* error) override
     {
         if (!m_pdf.finish(error))
             return false;
-        if (!m_file.flush() || (m_file.close(), m_file.error() != QFileDevice::NoError))
+        if (!m_file.finish())
             return refuse(error, QStringLiteral("Cannot write %1: %2").arg(target(), m_file.errorString()));
         return true;
     }
 
-    QFile m_file;
+    SystemFile m_file;
     PdfDocument m_pdf;
     int m_quality;
+    QString m_language;
+    std::unique_ptr<TextRecogniser> m_recogniser;
 };
 
 class TiffMultipageWriter final : public DocumentWriter
@@ -368,7 +422,7 @@ public:
     bool start(QString* error) { return m_tiff.open(partialPath(), error); }
 
 private:
-    bool encodePage(const QImage& page, QString* error) override
+    bool encodePage(const QImage& page, const TextLayer*, QString* error) override
     {
         return m_tiff.writePage(page, m_options.tiffCompression, m_options.jpegQuality, true, error);
     }

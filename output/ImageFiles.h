@@ -6,10 +6,15 @@
 #include <functional>
 #include <memory>
 
+struct TextLayer;
+
 struct ImageWriteOptions
 {
     int jpegQuality = 75;     // 1..100, JPEG files, JPEG-in-TIFF and the pages of a PDF
     int tiffCompression = 1;  // TIFF Compression tag value: 1, 2, 3, 4, 5 or 7
+    // PDF pages get the words recognised in this language as invisible text (a Tesseract
+    // language name such as "eng"); empty: none.
+    QString recognitionLanguage;
 };
 
 // Writes one page; the encoder is chosen by the extension, letter case ignored: bmp gif jpg
@@ -29,8 +34,22 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
                              const std::function<QString()>& nextCandidate, QString* writtenPath,
                              QString* error);
 
+// Codes `image` in the format an extension names (as writeImageFile chooses it) straight into
+// the file at `path`, for callers that finish and place the file themselves.
+bool encodeImageAs(const QImage& image, const QString& extension, const QString& path,
+                   const ImageWriteOptions& options, QString* error);
+
 // A Windows bitmap or anything else Qt reads; a null image and *error on failure.
 QImage loadImageFile(const QString& path, QString* error);
+
+// The size of the picture in an image file, from its headers; an empty size and *error when
+// the file cannot be read.
+QSize imageFileSize(const QString& path, QString* error);
+
+// An image file's picture reduced to fit `bound` without distortion (never enlarged), for
+// showing or printing a page at the device's resolution. The program's own bitmaps are read a
+// row at a time, so a page far larger than the result is never held whole.
+QImage loadImageFileFitted(const QString& path, const QSize& bound, QString* error);
 
 // One PDF (a page per image, each at its own size) or one multipage TIFF (the compression in
 // force), chosen by the extension of `path`. Pages are encoded as they are appended, so memory
@@ -46,7 +65,10 @@ public:
     // Destroying a writer that did not finish removes its partial file.
     virtual ~MultipageWriter();
 
+    // A PDF writer with a recognition language recognises the page's words first.
     virtual bool appendPage(const QImage& page, QString* error) = 0;
+    // The same with words recognised already (a TIFF has no room for them).
+    virtual bool appendPage(const QImage& page, const TextLayer& text, QString* error) = 0;
     // Completes the file and moves it into place. A writer without pages fails.
     virtual bool finish(QString* error) = 0;
 

@@ -23,6 +23,12 @@ MultipageExportResult exportMultipage(const QStringList& pages, const QString& t
                                       const ImageWriteOptions& options,
                                       const std::function<bool(int pagesDone)>& progress = {});
 
-// The JPEG quality and TIFF compression in force: the stored ones, as every scan hands
-// them to the encoders (a missing TIFF compression leaves the encoders' default).
+// The JPEG quality and TIFF compression the export writes with: the stored ones, as every
+// scan hands them to the encoders (a missing TIFF compression leaves the encoders' default).
+// Stored rather than those of the last scan, so that after a Save in the format settings
+// window the export follows what that window shows, not a state the user cannot see.
 ImageWriteOptions storedWriteOptions();
+
+// The recognition language of searchable PDF files as stored, when they are on and the
+// language's data is installed; empty otherwise. A missing language is the interface's.
+QString storedRecognitionLanguage();

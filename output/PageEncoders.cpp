@@ -2,6 +2,8 @@
 
 #include "ColourReduction.h"
 #include "PageRows.h"
+#include "SystemFile.h"
+#include "PdfTextLayer.h"
 
 #include <QFile>
 #include <QIODevice>
@@ -13,6 +15,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstdarg>
@@ -23,6 +26,10 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -135,8 +142,18 @@ bool encodeGif(const QImage& image, const QString& path, QString* error)
         colours[size_t(i)] = GifColorType{GifByteType(qRed(palette[i])), GifByteType(qGreen(palette[i])),
                                           GifByteType(qBlue(palette[i]))};
 
+    // giflib writes through us, so that a failed write keeps the system's reason.
+    SystemFile file;
+    if (!file.create(path)) {
+        setError(error, QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    const auto put = [](GifFileType* g, const GifByteType* data, int size) -> int {
+        auto* sink = static_cast<SystemFile*>(g->UserData);
+        return sink->write(reinterpret_cast<const char*>(data), size) == size ? size : 0;
+    };
     int code = 0;
-    GifFileType* gif = EGifOpenFileName(QFile::encodeName(path).constData(), false, &code);
+    GifFileType* gif = EGifOpen(&file, put, &code);
     if (!gif) {
         setError(error, QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLatin1(GifErrorString(code))));
         return false;
@@ -158,8 +175,13 @@ bool encodeGif(const QImage& image, const QString& path, QString* error)
         ok = false;
         code = closeCode;
     }
-    if (!ok)
-        setError(error, QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLatin1(GifErrorString(code))));
+    if (ok && !file.finish())
+        ok = false;
+    if (!ok) {
+        const QString reason = file.lastError() != 0 ? file.errorString()
+                                                     : QString::fromLatin1(GifErrorString(code));
+        setError(error, QStringLiteral("Cannot write %1: %2").arg(path, reason));
+    }
     return ok;
 }
 
@@ -299,6 +321,62 @@ int tiffWarning(TIFF*, void*, const char*, const char*, va_list)
     return 1;   // warnings are not failures; keep them off the terminal
 }
 
+// The file's procedures for libtiff: plain system calls on our descriptor, so that a failure
+// keeps the system's reason (libtiff itself only says "Write error").
+TiffFile* tiffFileOf(thandle_t h) { return static_cast<TiffFile*>(h); }
+
+tmsize_t tiffFileRead(thandle_t h, void* buffer, tmsize_t n)
+{
+    const ssize_t got = ::read(tiffFileOf(h)->descriptor(), buffer, size_t(n));
+    if (got < 0)
+        tiffFileOf(h)->noteSystemError(errno);
+    return tmsize_t(got);
+}
+
+tmsize_t tiffFileWrite(thandle_t h, void* buffer, tmsize_t n)
+{
+    const auto* bytes = static_cast<const char*>(buffer);
+    tmsize_t written = 0;
+    while (written < n) {
+        const ssize_t put = ::write(tiffFileOf(h)->descriptor(), bytes + written, size_t(n - written));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            tiffFileOf(h)->noteSystemError(put < 0 ? errno : ENOSPC);
+            return -1;
+        }
+        written += put;
+    }
+    return written;
+}
+
+toff_t tiffFileSeek(thandle_t h, toff_t offset, int whence)
+{
+    const off_t at = ::lseek(tiffFileOf(h)->descriptor(), off_t(offset), whence);
+    if (at < 0) {
+        tiffFileOf(h)->noteSystemError(errno);
+        return toff_t(-1);
+    }
+    return toff_t(at);
+}
+
+int tiffFileClose(thandle_t h)
+{
+    const int rc = ::close(tiffFileOf(h)->descriptor());
+    if (rc != 0 && errno != EINTR)
+        tiffFileOf(h)->noteSystemError(errno);
+    return rc == 0 || errno == EINTR ? 0 : -1;
+}
+
+toff_t tiffFileSize(thandle_t h)
+{
+    struct stat st;
+    return ::fstat(tiffFileOf(h)->descriptor(), &st) == 0 ? toff_t(st.st_size) : 0;
+}
+
+int tiffFileMap(thandle_t, void**, toff_t*) { return 0; }
+void tiffFileUnmap(thandle_t, void*, toff_t) {}
+
 // A TIFF in memory, used only to run libtiff's encoder on some strips of a page on another
 // thread: each strip is coded on its own, so strips coded apart are the very bytes the file
 // would get, and are copied into it as they are.
@@ -402,26 +480,41 @@ bool isSupportedTiffCompression(int compression)
 TiffFile::~TiffFile()
 {
     if (m_tiff)
-        TIFFClose(m_tiff);
+        TIFFClose(m_tiff);   // closes the descriptor too
+    else if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 QString TiffFile::failure(const QString& what) const
 {
-    return m_lastError.isEmpty() ? QStringLiteral("%1 %2").arg(what, m_path)
-                                 : QStringLiteral("%1 %2: %3").arg(what, m_path, m_lastError);
+    // The system's reason says more than libtiff's "Write error at scanline 0".
+    const QString reason = m_systemError != 0 ? SystemFile::reasonOf(m_systemError) : m_lastError;
+    return reason.isEmpty() ? QStringLiteral("%1 %2").arg(what, m_path)
+                            : QStringLiteral("%1 %2: %3").arg(what, m_path, reason);
 }
 
 bool TiffFile::open(const QString& path, QString* error)
 {
     m_path = path;
+    // Read and write: libtiff reads back what it links when it adds a page.
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        m_systemError = errno;
+        setError(error, failure(QStringLiteral("Cannot write")));
+        return false;
+    }
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, this);
-    m_tiff = TIFFOpenExt(QFile::encodeName(path).constData(), "w", options);
+    m_tiff = TIFFClientOpenExt(QFile::encodeName(path).constData(), "w", this, tiffFileRead,
+                               tiffFileWrite, tiffFileSeek, tiffFileClose, tiffFileSize, tiffFileMap,
+                               tiffFileUnmap, options);
     TIFFOpenOptionsFree(options);
-    if (!m_tiff)
+    if (!m_tiff) {
         setError(error, failure(QStringLiteral("Cannot write")));
-    return m_tiff != nullptr;
+        return false;   // the descriptor is closed by the destructor
+    }
+    return true;
 }
 
 bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, bool multipage,
@@ -602,10 +695,12 @@ bool TiffFile::close(QString* error)
     TIFF* t = m_tiff;
     m_tiff = nullptr;
     const bool flushed = TIFFFlush(t) == 1;
-    TIFFClose(t);
-    if (!flushed)
+    TIFFClose(t);   // and with it the descriptor, whose close may fail on its own
+    m_fd = -1;
+    const bool ok = flushed && m_systemError == 0;
+    if (!ok)
         setError(error, failure(QStringLiteral("Cannot write")));
-    return flushed;
+    return ok;
 }
 
 // ------------------------------------------------------------------------------------- PDF
@@ -646,7 +741,66 @@ bool PdfDocument::start(QString* error)
     return true;
 }
 
+bool PdfDocument::writeStream(const QByteArray& dictionary, const QByteArray& data)
+{
+    const int id = beginObject();
+    return write(QByteArray::number(id) + " 0 obj\n<< " + dictionary + " /Length "
+                 + QByteArray::number(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n");
+}
+
+namespace {
+
+QByteArray deflated(const QByteArray& data)
+{
+    QByteArray z = qCompress(data);   // a zlib stream behind a 4-byte size
+    z.remove(0, 4);
+    return z;
+}
+
+} // namespace
+
+bool PdfDocument::writeInvisibleFont()
+{
+    // Font file, code map, Unicode map, descriptor and the two font dictionaries, each
+    // referring to the ones before.
+    const QByteArray program = invisibleFontProgram();
+    const int file = int(m_offsets.size());
+    if (!writeStream("/Length1 " + QByteArray::number(program.size()) + " /Filter /FlateDecode",
+                     deflated(program)))
+        return false;
+    const int glyphs = file + 1;
+    if (!writeStream("/Filter /FlateDecode", deflated(allCodesToGlyphOne())))
+        return false;
+    const int unicode = glyphs + 1;
+    if (!writeStream("/Filter /FlateDecode", deflated(identityToUnicodeMap())))
+        return false;
+    const auto ref = [](int id) { return QByteArray::number(id) + " 0 R"; };
+    const int descriptor = beginObject();
+    if (!write(QByteArray::number(descriptor) + " 0 obj\n<< /Type /FontDescriptor /FontName /InvisibleText"
+               " /Flags 5 /FontBBox [0 " + QByteArray::number(kInvisibleDescent) + ' '
+               + QByteArray::number(kInvisibleWidth) + ' ' + QByteArray::number(kInvisibleAscent)
+               + "] /ItalicAngle 0 /Ascent " + QByteArray::number(kInvisibleAscent) + " /Descent "
+               + QByteArray::number(kInvisibleDescent) + " /CapHeight " + QByteArray::number(kInvisibleAscent)
+               + " /StemV 80 /FontFile2 " + ref(file) + " >>\nendobj\n"))
+        return false;
+    const int cidFont = beginObject();
+    if (!write(QByteArray::number(cidFont) + " 0 obj\n<< /Type /Font /Subtype /CIDFontType2"
+               " /BaseFont /InvisibleText /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity)"
+               " /Supplement 0 >> /FontDescriptor " + ref(descriptor) + " /DW "
+               + QByteArray::number(kInvisibleWidth) + " /CIDToGIDMap " + ref(glyphs) + " >>\nendobj\n"))
+        return false;
+    m_invisibleFont = beginObject();
+    return write(QByteArray::number(m_invisibleFont) + " 0 obj\n<< /Type /Font /Subtype /Type0"
+                 " /BaseFont /InvisibleText /Encoding /Identity-H /DescendantFonts [" + ref(cidFont)
+                 + "] /ToUnicode " + ref(unicode) + " >>\nendobj\n");
+}
+
 bool PdfDocument::addPage(const QImage& page, int jpegQuality, QString* error)
+{
+    return addPage(page, jpegQuality, nullptr, error);
+}
+
+bool PdfDocument::addPage(const QImage& page, int jpegQuality, const TextLayer* text, QString* error)
 {
     const PageKind kind = pageKind(page);
     const double widthPt = page.width() * 72.0 / dotsPerInchX(page);
@@ -690,17 +844,28 @@ bool PdfDocument::addPage(const QImage& page, int jpegQuality, QString* error)
     if (!write(QByteArray::number(length) + " 0 obj\n" + QByteArray::number(streamLength) + "\nendobj\n"))
         return writeFailed(error);
 
-    const int contents = beginObject();
     const QByteArray draw = "q " + number(widthPt) + " 0 0 " + number(heightPt) + " 0 0 cm /Im0 Do Q\n";
-    if (!write(QByteArray::number(contents) + " 0 obj\n<< /Length " + QByteArray::number(draw.size())
-               + " >>\nstream\n" + draw + "endstream\nendobj\n"))
+    // The recognised words go over the image, unpainted: found, selected and copied in
+    // their places.
+    const QByteArray words = text ? textLayerOperators(*text, widthPt / page.width(),
+                                                       heightPt / page.height(), heightPt)
+                                  : QByteArray();
+    QByteArray fonts;
+    if (!words.isEmpty()) {
+        if (!m_invisibleFont && !writeInvisibleFont())
+            return writeFailed(error);
+        fonts = " /Font << /T0 " + QByteArray::number(m_invisibleFont) + " 0 R >>";
+    }
+    const int contents = int(m_offsets.size());
+    if (words.isEmpty() ? !writeStream(QByteArray(), draw)
+                        : !writeStream("/Filter /FlateDecode", deflated(draw + words)))
         return writeFailed(error);
 
     const int pageObject = beginObject();
     if (!write(QByteArray::number(pageObject) + " 0 obj\n<< /Type /Page /Parent "
                + QByteArray::number(kPages) + " 0 R /MediaBox [0 0 " + number(widthPt) + ' '
                + number(heightPt) + "] /Resources << /XObject << /Im0 " + QByteArray::number(image)
-               + " 0 R >> >> /Contents " + QByteArray::number(contents) + " 0 R >>\nendobj\n"))
+               + " 0 R >>" + fonts + " >> /Contents " + QByteArray::number(contents) + " 0 R >>\nendobj\n"))
         return writeFailed(error);
     m_pageObjects.append(pageObject);
     return true;

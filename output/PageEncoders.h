@@ -5,6 +5,7 @@
 #include <QString>
 
 class QIODevice;
+struct TextLayer;
 typedef struct tiff TIFF;
 
 // The encoders behind the image files and the multipage writers. Each one writes to a file
@@ -31,15 +32,20 @@ public:
                    QString* error);
     bool close(QString* error);
 
-    // Called by libtiff's error handler.
+    // Called by libtiff's error handler, and by the file's own procedures with the system's
+    // error number when a write, seek or close of the file fails.
     void noteError(const QString& text) { m_lastError = text; }
+    void noteSystemError(int errnum) { m_systemError = errnum; }
+    int descriptor() const { return m_fd; }
 
 private:
     QString failure(const QString& what) const;
 
     TIFF* m_tiff = nullptr;
+    int m_fd = -1;
     QString m_path;
     QString m_lastError;
+    int m_systemError = 0;
     int m_pages = 0;
 };
 
@@ -54,16 +60,21 @@ public:
 
     bool start(QString* error);
     bool addPage(const QImage& page, int jpegQuality, QString* error);
+    // With the recognised words laid over the image as invisible text (none: as above).
+    bool addPage(const QImage& page, int jpegQuality, const TextLayer* text, QString* error);
     bool finish(QString* error);
 
 private:
     int beginObject();
     bool write(const QByteArray& bytes);
     bool writeFailed(QString* error) const;
+    bool writeStream(const QByteArray& dictionary, const QByteArray& data);
+    bool writeInvisibleFont();
 
     QIODevice& m_out;
     QList<qint64> m_offsets;   // by object number; [0] unused
     QList<int> m_pageObjects;
+    int m_invisibleFont = 0;   // written with the first page that has text
     static constexpr int kCatalog = 1;
     static constexpr int kPages = 2;
 };

@@ -5,6 +5,9 @@
 #include <memory>
 
 class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
 
 namespace Ui {
 class Tfrm_fmtSettings;
@@ -27,6 +30,13 @@ public:
     // Kept within -1 to 5; -1 clears the group.
     void setTiffIndex(int index);
 
+    // Searchable PDF files, on a tab of their own behind JPEG and TIFF: on or off, and the
+    // recognition language (the interface's until one is stored).
+    QCheckBox* chb_SearchablePDF;
+    QLabel* lbl_OCRLanguage;
+    QComboBox* cmb_OCRLanguage;
+    QLabel* lbl_OCRData;   // says so when the chosen language's data is not installed
+
 public slots:
     void FormShow();
     void TrackBar1Change();
@@ -37,6 +47,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void setUpRecognitionTab();
+    void applyRecognitionTexts();
+    void followRecognitionData();
+
     std::unique_ptr<Ui::Tfrm_fmtSettings> m_ui;
     QButtonGroup* m_tiffChoices;
+    bool m_searchableWanted = false;   // what the user asked for, whether or not the data is there
 };

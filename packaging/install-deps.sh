@@ -6,15 +6,18 @@ set -euo pipefail
 PKGS=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libqt6network6 libgl-dev
+  qt6-svg-dev
   libsane-dev libsane1 sane-utils
   libtiff-dev libtiff-tools
   libgif-dev
-  libjpeg-dev
-  zlib1g-dev
+  libjpeg-dev libturbojpeg0-dev
+  libpng-dev
+  libtesseract-dev tesseract-ocr-eng tesseract-ocr-rus tesseract-ocr-deu
   libgtest-dev googletest
   xvfb xauth
-  poppler-utils
+  poppler-utils qpdf
   fonts-dejavu-core
+  dpkg-dev desktop-file-utils appstream lintian
 )
 # Further packages a caller needs (the benchmark's tools) may be named as arguments.
 PKGS+=("$@")

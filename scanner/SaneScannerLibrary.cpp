@@ -3,225 +3,51 @@
 #include "app/Dialogs.h"
 #include "output/ImageFiles.h"
 #include "scanner/AcquisitionUi.h"
-#include "scanner/PageAssembler.h"
+#include "scanner/RemoteSourceOptions.h"
+#include "scanner/ScannerHelper.h"
 #include "scanner/SourceOptions.h"
+#include "scanner/SourceSetup.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 
-#include <sane/sane.h>
-#include <sane/saneopts.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
-#include <vector>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+using namespace ScannerProtocol;
 
 namespace {
 
-SANE_Handle handleOf(void* device) { return static_cast<SANE_Handle>(device); }
-
 QString tr(const char* text) { return QCoreApplication::translate("ScannerLibrary", text); }
-
-// "vendor model", cut to fit the caller's name buffer.
-QByteArray productName(const SANE_Device* device)
-{
-    return fitSourceName(QByteArray(device->vendor ? device->vendor : "") + ' '
-                         + QByteArray(device->model ? device->model : ""));
-}
-
-QString unitText(SANE_Unit unit)
-{
-    switch (unit) {
-    case SANE_UNIT_PIXEL: return QStringLiteral("px");
-    case SANE_UNIT_BIT: return QStringLiteral("bit");
-    case SANE_UNIT_MM: return QStringLiteral("mm");
-    case SANE_UNIT_DPI: return QStringLiteral("dpi");
-    case SANE_UNIT_PERCENT: return QStringLiteral("%");
-    case SANE_UNIT_MICROSECOND: return QStringLiteral("µs");
-    default: return {};
-    }
-}
 
 } // namespace
 
-QByteArray fitSourceName(QByteArray name)
+// An open device: the helper that holds it, and its options as the source dialog and the
+// settings see them.
+struct SaneScannerLibrary::Session
 {
-    const int limit = ScannerLibrary::SourceNameSize - 1;
-    if (name.size() > limit) {
-        int cut = limit;
-        // Step back over UTF-8 continuation bytes to the start of the cut character.
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut;
-        name.truncate(cut);
-    }
-    return name;
-}
-
-// The options of an open SANE device in the terms of SourceOptions.
-class SaneSourceOptions : public SourceOptions
-{
-public:
-    explicit SaneSourceOptions(SANE_Handle handle) : m_handle(handle) {}
-
-    QList<SourceOption> options() override
-    {
-        QList<SourceOption> result;
-        SANE_Int count = 0;
-        if (sane_control_option(m_handle, 0, SANE_ACTION_GET_VALUE, &count, nullptr)
-            != SANE_STATUS_GOOD)
-            return result;
-        for (int i = 1; i < count; ++i) {
-            const SANE_Option_Descriptor* d = sane_get_option_descriptor(m_handle, i);
-            if (!d)
-                continue;
-            SourceOption o;
-            o.index = i;
-            o.name = QString::fromUtf8(d->name ? d->name : "");
-            o.title = QString::fromUtf8(d->title ? d->title : "");
-            o.description = QString::fromUtf8(d->desc ? d->desc : "");
-            o.unit = unitText(d->unit);
-            o.active = SANE_OPTION_IS_ACTIVE(d->cap);
-            o.settable = SANE_OPTION_IS_SETTABLE(d->cap);
-            switch (d->type) {
-            case SANE_TYPE_BOOL: o.type = SourceOption::Bool; break;
-            case SANE_TYPE_INT: o.type = SourceOption::Int; break;
-            case SANE_TYPE_FIXED: o.type = SourceOption::Fixed; break;
-            case SANE_TYPE_STRING: o.type = SourceOption::String; break;
-            case SANE_TYPE_BUTTON: o.type = SourceOption::Button; break;
-            default: o.type = SourceOption::Group; break;
-            }
-            if (o.type == SourceOption::Int || o.type == SourceOption::Fixed)
-                o.size = std::max<int>(1, d->size / int(sizeof(SANE_Word)));
-            const bool fixed = d->type == SANE_TYPE_FIXED;
-            auto number = [fixed](SANE_Word w) { return fixed ? SANE_UNFIX(w) : double(w); };
-            if (d->constraint_type == SANE_CONSTRAINT_RANGE && d->constraint.range) {
-                o.constraint = SourceOption::Range;
-                o.minimum = number(d->constraint.range->min);
-                o.maximum = number(d->constraint.range->max);
-                o.quantum = number(d->constraint.range->quant);
-            } else if (d->constraint_type == SANE_CONSTRAINT_WORD_LIST && d->constraint.word_list) {
-                o.constraint = SourceOption::WordList;
-                for (int k = 1; k <= d->constraint.word_list[0]; ++k)
-                    o.words.append(number(d->constraint.word_list[k]));
-            } else if (d->constraint_type == SANE_CONSTRAINT_STRING_LIST
-                       && d->constraint.string_list) {
-                o.constraint = SourceOption::StringList;
-                for (const SANE_String_Const* s = d->constraint.string_list; *s; ++s)
-                    o.strings.append(QString::fromUtf8(*s));
-            }
-            result.append(o);
-        }
-        return result;
-    }
-
-    QVariant value(int index) override
-    {
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(m_handle, index);
-        if (!d || !SANE_OPTION_IS_ACTIVE(d->cap) || d->type == SANE_TYPE_BUTTON
-            || d->type == SANE_TYPE_GROUP || d->size <= 0)
-            return {};
-        std::vector<char> buffer(size_t(std::max<int>(d->size, sizeof(SANE_Word))) + 1, 0);
-        if (sane_control_option(m_handle, index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr)
-            != SANE_STATUS_GOOD)
-            return {};
-        SANE_Word w;
-        std::memcpy(&w, buffer.data(), sizeof w);
-        switch (d->type) {
-        case SANE_TYPE_BOOL: return QVariant(w != SANE_FALSE);
-        case SANE_TYPE_INT: return QVariant(int(w));
-        case SANE_TYPE_FIXED: return QVariant(SANE_UNFIX(w));
-        case SANE_TYPE_STRING: return QVariant(QString::fromUtf8(buffer.data()));
-        default: return {};
-        }
-    }
-
-    bool setValue(int index, const QVariant& value, bool* reload, QString* error) override
-    {
-        if (reload)
-            *reload = false;
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(m_handle, index);
-        if (!d) {
-            if (error)
-                *error = tr("The scanner has no such option");
-            return false;
-        }
-        SANE_Int info = 0;
-        SANE_Status status;
-        if (d->type == SANE_TYPE_BUTTON) {
-            status = sane_control_option(m_handle, index, SANE_ACTION_SET_VALUE, nullptr, &info);
-        } else if (d->type == SANE_TYPE_STRING) {
-            std::vector<char> buffer(size_t(std::max<int>(d->size, 1)), 0);
-            const QByteArray text = value.toString().toUtf8();
-            std::memcpy(buffer.data(), text.constData(),
-                        size_t(std::min<qsizetype>(text.size(), qsizetype(buffer.size()) - 1)));
-            status = sane_control_option(m_handle, index, SANE_ACTION_SET_VALUE, buffer.data(),
-                                         &info);
-        } else {
-            SANE_Word w = 0;
-            if (d->type == SANE_TYPE_BOOL)
-                w = value.toBool() ? SANE_TRUE : SANE_FALSE;
-            else if (d->type == SANE_TYPE_FIXED)
-                w = SANE_FIX(value.toDouble());
-            else
-                w = SANE_Word(std::lround(value.toDouble()));
-            // An array option gets the value in every element.
-            std::vector<SANE_Word> words(size_t(std::max<int>(1, d->size / int(sizeof(SANE_Word)))), w);
-            status = sane_control_option(m_handle, index, SANE_ACTION_SET_VALUE, words.data(),
-                                         &info);
-        }
-        if (status != SANE_STATUS_GOOD) {
-            if (error)
-                *error = QString::fromUtf8(sane_strstatus(status));
-            return false;
-        }
-        if (reload)
-            *reload = (info & (SANE_INFO_RELOAD_OPTIONS | SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT)) != 0;
-        return true;
-    }
-
-private:
-    SANE_Handle m_handle;
+    std::unique_ptr<ScannerHelper> helper;
+    std::unique_ptr<RemoteSourceOptions> options;
 };
-
-int SourceOptions::find(const QString& name)
-{
-    for (const SourceOption& o : options())
-        if (o.name == name)
-            return o.index;
-    return -1;
-}
-
-QVariant SourceOptions::value(const QString& name)
-{
-    const int index = find(name);
-    return index < 0 ? QVariant() : value(index);
-}
-
-bool SourceOptions::setValue(const QString& name, const QVariant& value, QString* error)
-{
-    const int index = find(name);
-    if (index < 0) {
-        if (error)
-            *error = tr("The scanner has no option \"%1\"").arg(name);
-        return false;
-    }
-    return setValue(index, value, nullptr, error);
-}
 
 // One page read: what the reading thread hands back.
 struct SaneScannerLibrary::Transfer
 {
-    bool alreadyStarted = false;
     ScanProgress progress;
-    SANE_Status status = SANE_STATUS_GOOD;
-    QString decodeError; // the data could not be made into a page
-    QImage page;
+    ScannerHelper::PageResult result;
+    bool helperFailed = false;
 };
 
-SaneScannerLibrary::SaneScannerLibrary() = default;
+SaneScannerLibrary::SaneScannerLibrary()
+    : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
 
 SaneScannerLibrary::~SaneScannerLibrary()
 {
@@ -230,24 +56,13 @@ SaneScannerLibrary::~SaneScannerLibrary()
     if (!QCoreApplication::instance())
         (void)m_dialog.release();
     closeDevice();
-    if (m_initialized)
-        sane_exit();
+    if (m_spare)
+        m_spare->retire();
+    if (m_wakeFd >= 0)
+        close(m_wakeFd);
 }
 
-bool SaneScannerLibrary::ensureInit()
-{
-    if (m_initialized)
-        return true;
-    SANE_Int version = 0;
-    const SANE_Status status = sane_init(&version, nullptr);
-    if (status != SANE_STATUS_GOOD) {
-        setDeviceError(status);
-        return false;
-    }
-    m_initialized = true;
-    m_state = StateManagerOpen;
-    return true;
-}
+// ---- Errors ----
 
 void SaneScannerLibrary::setError(int code, const QString& text)
 {
@@ -255,24 +70,36 @@ void SaneScannerLibrary::setError(int code, const QString& text)
     m_errorText = text;
 }
 
-// The one place where device statuses become our codes and texts.
-void SaneScannerLibrary::setDeviceError(int saneStatus)
+// The one place where device statuses become our codes; the text is the device's own.
+void SaneScannerLibrary::setDeviceError(int status, const QString& text)
 {
     int code = DeviceOtherError;
-    switch (saneStatus) {
-    case SANE_STATUS_UNSUPPORTED: code = DeviceUnsupported; break;
-    case SANE_STATUS_CANCELLED: code = DeviceCancelled; break;
-    case SANE_STATUS_DEVICE_BUSY: code = DeviceBusy; break;
-    case SANE_STATUS_INVAL: code = DeviceInvalid; break;
-    case SANE_STATUS_JAMMED: code = DeviceJammed; break;
-    case SANE_STATUS_NO_DOCS: code = DeviceNoDocuments; break;
-    case SANE_STATUS_COVER_OPEN: code = DeviceCoverOpen; break;
-    case SANE_STATUS_IO_ERROR: code = DeviceIoError; break;
-    case SANE_STATUS_NO_MEM: code = DeviceNoMemory; break;
-    case SANE_STATUS_ACCESS_DENIED: code = DeviceAccessDenied; break;
+    switch (status) {
+    case Unsupported: code = DeviceUnsupported; break;
+    case Cancelled: code = DeviceCancelled; break;
+    case ScannerProtocol::DeviceBusy: code = ScannerLibrary::DeviceBusy; break;
+    case Invalid: code = DeviceInvalid; break;
+    case Jammed: code = DeviceJammed; break;
+    case NoDocuments: code = DeviceNoDocuments; break;
+    case CoverOpen: code = DeviceCoverOpen; break;
+    case IoError: code = DeviceIoError; break;
+    case NoMemory: code = DeviceNoMemory; break;
+    case AccessDenied: code = DeviceAccessDenied; break;
     default: break;
     }
-    setError(code, QString::fromUtf8(sane_strstatus(SANE_Status(saneStatus))));
+    setError(code, text);
+}
+
+void SaneScannerLibrary::setHelperError(const ScannerHelper& helper)
+{
+    switch (helper.failure()) {
+    case ScannerHelper::Failure::Missing: setError(DriverMissing, helper.failureText()); break;
+    case ScannerHelper::Failure::NotResponding:
+        setError(DriverNotResponding, helper.failureText());
+        break;
+    case ScannerHelper::Failure::Stopped: setError(DriverStopped, helper.failureText()); break;
+    case ScannerHelper::Failure::None: break;
+    }
 }
 
 void SaneScannerLibrary::clearError()
@@ -291,94 +118,180 @@ void SaneScannerLibrary::ReportLastError(const QString& text)
 
 // ---- Sources ----
 
-bool SaneScannerLibrary::listDevices(QList<ListedDevice>* devices)
+std::unique_ptr<ScannerHelper> SaneScannerLibrary::takeHelper()
 {
-    devices->clear();
-    if (!ensureInit())
-        return false;
-    const SANE_Device** list = nullptr;
-    // Network scanners count as installed sources too.
-    const SANE_Status status = sane_get_devices(&list, SANE_FALSE);
-    if (status != SANE_STATUS_GOOD) {
-        setDeviceError(status);
-        return false;
-    }
-    for (int i = 0; list && list[i]; ++i)
-        devices->append({QByteArray(list[i]->name ? list[i]->name : ""), productName(list[i])});
-    return true;
+    std::unique_ptr<ScannerHelper> helper = std::move(m_spare);
+    if (!helper || helper->failed())
+        helper = ScannerHelper::start();
+    return helper;
+}
+
+bool SaneScannerLibrary::listLocal()
+{
+    // The helper that lists stays for the next device session: no start is wasted.
+    m_spare = takeHelper();
+    DeviceList::Failure failure;
+    if (m_devices.listLocal(*m_spare, &failure))
+        return true;
+    if (failure.helper)
+        setHelperError(*m_spare);
+    else
+        setDeviceError(failure.status, failure.text);
+    if (m_spare->failed())
+        m_spare.reset();
+    return false;
+}
+
+const DeviceList::Device* SaneScannerLibrary::known(const QByteArray& productName) const
+{
+    for (const DeviceList::Device& d : m_devices.devices())
+        if (d.productName == productName)
+            return &d;
+    return nullptr;
 }
 
 int SaneScannerLibrary::BeginSourceList()
 {
     clearError();
     m_listPos = 0;
-    return listDevices(&m_list) ? 1 : 0;
+    if (!listLocal())
+        return 0;
+    // Network scanners answer in their own time, beside everything else.
+    m_devices.startFull();
+    return 1;
 }
 
 int SaneScannerLibrary::NextSourceName(char* buffer)
 {
-    if (!buffer || m_listPos >= m_list.size())
+    if (!buffer)
         return 0;
-    const QByteArray& name = m_list.at(m_listPos++).productName;
+    m_devices.pollFull();
+    const QList<DeviceList::Device>& devices = m_devices.devices();
+    if (m_listPos >= devices.size())
+        return 0;
+    const QByteArray& name = devices.at(m_listPos++).productName;
     const size_t length = std::min<size_t>(size_t(name.size()), SourceNameSize - 1);
     std::memcpy(buffer, name.constData(), length);
     buffer[length] = '\0';
     return 1;
 }
 
+bool SaneScannerLibrary::sourceListComplete() { return !m_devices.fullRunning(); }
+
+void SaneScannerLibrary::finishSourceList() { m_devices.finishFull(); }
+
+void SaneScannerLibrary::whenSourceListComplete(QObject* receiver, std::function<void()> done)
+{
+    m_devices.whenFullEnds(receiver, std::move(done));
+}
+
 int SaneScannerLibrary::OpenSourceByName(const char* productName)
 {
     clearError();
     closeDevice();
-    QList<ListedDevice> devices;
-    if (!listDevices(&devices))
+    if (!m_devices.localListed() && !listLocal())
         return 0;
     const QByteArray wanted(productName ? productName : "");
-    for (const ListedDevice& device : devices)
-        if (device.productName == wanted)
-            return openDevice(device.saneName, device.productName);
-    setError(SourceNotFound, tr("The scanner \"%1\" was not found").arg(QString::fromUtf8(wanted)));
-    return 0;
+    // What is known is used: a network listing is only waited for when the name is not
+    // among the local devices, and it is never asked afresh once it has answered.
+    m_devices.pollFull();
+    if (!known(wanted) && !m_devices.fullListed()) {
+        m_devices.startFull();
+        m_devices.finishFull();
+    }
+    const DeviceList::Device* device = known(wanted);
+    if (!device) {
+        setError(SourceNotFound,
+                 tr("The scanner \"%1\" was not found").arg(QString::fromUtf8(wanted)));
+        return 0;
+    }
+    const QByteArray saneName = device->saneName;
+    if (openDevice(saneName, wanted))
+        return 1;
+    // A scanner plugged in again has a new name: look once more among the local devices.
+    if (m_errorCode != DeviceInvalid || !listLocal() || !(device = known(wanted))
+        || device->saneName == saneName)
+        return 0;
+    clearError();
+    return openDevice(QByteArray(device->saneName), wanted);
 }
 
 int SaneScannerLibrary::OpenDefaultSource()
 {
     clearError();
     closeDevice();
-    QList<ListedDevice> devices;
-    if (!listDevices(&devices))
-        return 0;
     const QByteArray chosen = qgetenv("SANE_DEFAULT_DEVICE");
-    if (!chosen.isEmpty()) {
-        for (const ListedDevice& device : devices)
-            if (device.saneName == chosen)
-                return openDevice(device.saneName, device.productName);
-        // Not listed (a device the backends do not enumerate): open it by its own name.
-        return openDevice(chosen, chosen.left(SourceNameSize - 1));
-    }
-    if (devices.isEmpty()) {
+    if (!chosen.isEmpty())
+        return OpenSourceBySaneName(chosen.constData());
+    if (!m_devices.localListed() && !listLocal())
+        return 0;
+    if (m_devices.devices().isEmpty() && !m_devices.fullListed())
+        m_devices.startFull();
+    if (m_devices.devices().isEmpty())
+        m_devices.finishFull();
+    if (m_devices.devices().isEmpty()) {
         setError(SourceNotFound, tr("No scanner devices found"));
         return 0;
     }
-    return openDevice(devices.first().saneName, devices.first().productName);
+    const DeviceList::Device first = m_devices.devices().first();
+    return openDevice(first.saneName, first.productName);
+}
+
+int SaneScannerLibrary::OpenSourceBySaneName(const char* saneName)
+{
+    clearError();
+    closeDevice();
+    const QByteArray name(saneName ? saneName : "");
+    if (!m_devices.localListed())
+        listLocal(); // for the product name; a device that is not listed opens all the same
+    clearError();
+    for (const DeviceList::Device& d : m_devices.devices())
+        if (d.saneName == name)
+            return openDevice(d.saneName, d.productName);
+    return openDevice(name, fitSourceName(name));
 }
 
 int SaneScannerLibrary::openDevice(const QByteArray& saneName, const QByteArray& product)
 {
-    SANE_Handle handle = nullptr;
-    const SANE_Status status = sane_open(saneName.constData(), &handle);
-    if (status != SANE_STATUS_GOOD) {
-        setDeviceError(status);
+    const bool spare = m_spare && !m_spare->failed();
+    std::unique_ptr<ScannerHelper> helper = takeHelper();
+    int status = Good;
+    QString text;
+    auto open = [&] {
+        return helper->callStatus(Message::Open, Writer().str(saneName.toStdString()), &status,
+                                  &text, ScannerHelper::Deadlines::current().open);
+    };
+    bool answered = open();
+    // A helper that waited since a listing may have been ended meanwhile (by the system,
+    // short of memory): a fresh one gets its chance before the open counts as failed.
+    if (!answered && spare && helper->failure() == ScannerHelper::Failure::Stopped) {
+        helper = ScannerHelper::start();
+        answered = open();
+    }
+    if (!answered) {
+        setHelperError(*helper);
         return 0;
     }
-    m_device = handle;
+    if (status != Good) {
+        setDeviceError(status, text);
+        helper->retire();
+        return 0;
+    }
+    m_session = std::make_unique<Session>();
+    m_session->options = std::make_unique<RemoteSourceOptions>(*helper);
+    m_session->helper = std::move(helper);
     m_openName = product;
-    m_options = std::make_unique<SaneSourceOptions>(handle);
     m_state = StateSourceOpen;
     m_started = false;
     m_pagesThisRun = 0;
     m_feeder = false;
+    m_cancelRequested.store(false);
     return 1;
+}
+
+SourceOptions* SaneScannerLibrary::sourceOptions()
+{
+    return m_session ? m_session->options.get() : nullptr;
 }
 
 void SaneScannerLibrary::closeDialog()
@@ -392,88 +305,43 @@ void SaneScannerLibrary::closeDialog()
 void SaneScannerLibrary::closeDevice()
 {
     closeDialog();
-    if (!m_device)
+    if (!m_session)
         return;
-    sane_cancel(handleOf(m_device)); // ends a pending or half-read page as well
-    sane_close(handleOf(m_device));
-    m_device = nullptr;
-    m_options.reset();
+    // The device is released before the next session may open it; SANE's own end then
+    // runs in the helper while we go on.
+    m_session->helper->callStatus(Message::Close, Writer(), nullptr, nullptr,
+                                  ScannerHelper::Deadlines::current().request);
+    m_session->helper->retire();
+    m_session.reset();
     m_openName.clear();
     m_started = false;
-    m_state = m_initialized ? StateManagerOpen : StateManagerLoaded;
+    m_state = StateManagerOpen;
+}
+
+bool SaneScannerLibrary::sessionFailed()
+{
+    if (!m_session || !m_session->helper->failed())
+        return false;
+    setHelperError(*m_session->helper);
+    closeDialog(); // it works on the session's options
+    m_session.reset();
+    m_openName.clear();
+    m_started = false;
+    m_state = StateManagerOpen;
+    return true;
 }
 
 void SaneScannerLibrary::EndAcquisition() { closeDevice(); }
 
+void SaneScannerLibrary::requestCancel()
+{
+    m_cancelRequested.store(true);
+    const std::uint64_t one = 1;
+    const ssize_t written = write(m_wakeFd, &one, sizeof one);
+    (void)written; // a wake-up already pending is as good
+}
+
 // ---- Options ----
-
-namespace {
-
-bool allows(const SourceOption& o, double v)
-{
-    if (o.constraint == SourceOption::WordList)
-        return o.words.contains(v);
-    if (o.constraint == SourceOption::Range)
-        return v >= o.minimum && v <= o.maximum;
-    return true;
-}
-
-const SourceOption* optionNamed(const QList<SourceOption>& options, const char* name)
-{
-    for (const SourceOption& o : options)
-        if (o.name == QLatin1String(name) && o.active && o.settable)
-            return &o;
-    return nullptr;
-}
-
-// The first offered string equal (case ignored) to one of the wanted ones.
-QString pick(const SourceOption& o, std::initializer_list<const char*> wanted)
-{
-    for (const char* w : wanted)
-        for (const QString& s : o.strings)
-            if (s.compare(QLatin1String(w), Qt::CaseInsensitive) == 0)
-                return s;
-    return {};
-}
-
-// The value nearest to v that the option allows.
-double nearestAllowed(const SourceOption& o, double v)
-{
-    if (o.constraint == SourceOption::WordList && !o.words.isEmpty()) {
-        double best = o.words.first();
-        for (double w : o.words)
-            if (std::abs(w - v) < std::abs(best - v))
-                best = w;
-        return best;
-    }
-    if (o.constraint == SourceOption::Range) {
-        v = std::clamp(v, o.minimum, o.maximum);
-        if (o.quantum > 0) {
-            v = o.minimum + std::round((v - o.minimum) / o.quantum) * o.quantum;
-            if (v > o.maximum)
-                v -= o.quantum;
-        }
-    }
-    return o.type == SourceOption::Int ? std::round(v) : v;
-}
-
-// The first value for which test() gives `wanted`.
-QString firstOf(const QStringList& values, bool (*test)(const QString&), bool wanted)
-{
-    for (const QString& v : values)
-        if (test(v) == wanted)
-            return v;
-    return {};
-}
-
-// A source value naming a document feeder ("ADF", "ADF Duplex", "Automatic Document Feeder").
-bool namesFeeder(const QString& s)
-{
-    return s.contains(QLatin1String("ADF"), Qt::CaseInsensitive)
-        || s.contains(QLatin1String("Feeder"), Qt::CaseInsensitive);
-}
-
-} // namespace
 
 void SaneScannerLibrary::SetPixelType(int pixelType)
 {
@@ -483,46 +351,12 @@ void SaneScannerLibrary::SetPixelType(int pixelType)
 
 void SaneScannerLibrary::applyPixelType()
 {
-    if (!m_options)
+    if (!m_session)
         return;
-    const QList<SourceOption> options = m_options->options();
-    const SourceOption* mode = optionNamed(options, SANE_NAME_SCAN_MODE);
     QString error;
-    auto setMode = [&](const QString& value) {
-        if (!value.isEmpty() && !m_options->setValue(mode->index, value, nullptr, &error))
-            setError(InvalidOption, error);
-    };
-    // Depth is read after the mode is set: a mode may change what depths are offered.
-    auto setDepth = [&](double depth) {
-        const QList<SourceOption> now = m_options->options();
-        const SourceOption* d = optionNamed(now, SANE_NAME_BIT_DEPTH);
-        if (!d || !allows(*d, depth))
-            return false;
-        if (!m_options->setValue(d->index, depth, nullptr, &error)) {
-            setError(InvalidOption, error);
-            return false;
-        }
-        return true;
-    };
-
-    if (m_pixelType == 0) {
-        const QString lineart = mode ? pick(*mode, {"Lineart", "Binary", "Black & White"}) : QString();
-        if (!lineart.isEmpty()) {
-            setMode(lineart);
-            return;
-        }
-        const QString gray = mode ? pick(*mode, {"Gray", "Grayscale", "Grey"}) : QString();
-        if (!gray.isEmpty())
-            setMode(gray);
-        // Without a one-bit mode the page is thresholded when it arrives.
-        if (gray.isEmpty() || !setDepth(1))
-            setDepth(8);
-        return;
-    }
-    if (mode)
-        setMode(m_pixelType == 1 ? pick(*mode, {"Gray", "Grayscale", "Grey"})
-                                 : pick(*mode, {"Color", "Colour", "RGB"}));
-    setDepth(8);
+    ::applyPixelType(*m_session->options, m_pixelType, &error);
+    if (!sessionFailed() && !error.isEmpty())
+        setError(InvalidOption, error);
 }
 
 void SaneScannerLibrary::SetResolution(double dotsPerInch)
@@ -533,20 +367,12 @@ void SaneScannerLibrary::SetResolution(double dotsPerInch)
 
 void SaneScannerLibrary::applyResolution()
 {
-    if (!m_options || m_resolution <= 0)
+    if (!m_session)
         return;
-    const QList<SourceOption> options = m_options->options();
     QString error;
-    bool any = false;
-    for (const char* name : {SANE_NAME_SCAN_RESOLUTION, SANE_NAME_SCAN_X_RESOLUTION,
-                             SANE_NAME_SCAN_Y_RESOLUTION}) {
-        const SourceOption* o = optionNamed(options, name);
-        if (!o || (any && o->name == QLatin1String(SANE_NAME_SCAN_X_RESOLUTION)))
-            continue;
-        any = true;
-        if (!m_options->setValue(o->index, nearestAllowed(*o, m_resolution), nullptr, &error))
-            setError(InvalidOption, error);
-    }
+    ::applyResolution(*m_session->options, m_resolution, &error);
+    if (!sessionFailed() && !error.isEmpty())
+        setError(InvalidOption, error);
 }
 
 void SaneScannerLibrary::SetUseFeeder(int useFeeder)
@@ -558,34 +384,18 @@ void SaneScannerLibrary::SetUseFeeder(int useFeeder)
 void SaneScannerLibrary::applyFeeder()
 {
     m_feeder = false;
-    if (!m_options)
+    if (!m_session)
         return;
-    const QList<SourceOption> options = m_options->options();
-    const SourceOption* source = optionNamed(options, SANE_NAME_SCAN_SOURCE);
-    if (!source || source->strings.isEmpty())
-        return;
-    QString value;
-    if (m_wantFeeder) {
-        value = pick(*source, {"ADF", "Automatic Document Feeder", "Feeder"});
-        if (value.isEmpty())
-            value = firstOf(source->strings, namesFeeder, true);
-    }
-    if (value.isEmpty()) {
-        value = pick(*source, {"Flatbed"});
-        if (value.isEmpty())
-            value = firstOf(source->strings, namesFeeder, false);
-        if (value.isEmpty())
-            return; // a feeder-only device: leave it as it is
-    }
     QString error;
-    if (!m_options->setValue(source->index, value, nullptr, &error)) {
+    m_feeder = ::applyFeeder(*m_session->options, m_wantFeeder, &error);
+    if (!sessionFailed() && !error.isEmpty())
         setError(InvalidOption, error);
-        return;
-    }
-    m_feeder = m_wantFeeder && namesFeeder(value);
 }
 
-void SaneScannerLibrary::SetJpegQuality(int quality) { m_jpegQuality = std::clamp(quality, 1, 100); }
+void SaneScannerLibrary::SetJpegQuality(int quality)
+{
+    m_jpegQuality = std::clamp(quality, 1, 100);
+}
 
 void SaneScannerLibrary::SetTiffCompression(int, int compressionTag)
 {
@@ -596,63 +406,14 @@ void SaneScannerLibrary::SetTiffCompression(int, int compressionTag)
 
 void SaneScannerLibrary::readPage(Transfer& t)
 {
-    SANE_Handle h = handleOf(m_device);
-    if (!t.alreadyStarted) {
-        t.status = sane_start(h);
-        if (t.status != SANE_STATUS_GOOD)
-            return;
-    }
-    PageAssembler assembler;
-    std::vector<unsigned char> buffer(256 * 1024);
-    for (;;) {
-        SANE_Parameters p;
-        t.status = sane_get_parameters(h, &p);
-        if (t.status != SANE_STATUS_GOOD)
-            return;
-        PageAssembler::Frame frame;
-        switch (p.format) {
-        case SANE_FRAME_GRAY: frame.kind = PageAssembler::Frame::Gray; break;
-        case SANE_FRAME_RGB: frame.kind = PageAssembler::Frame::Rgb; break;
-        case SANE_FRAME_RED: frame.kind = PageAssembler::Frame::Red; break;
-        case SANE_FRAME_GREEN: frame.kind = PageAssembler::Frame::Green; break;
-        case SANE_FRAME_BLUE: frame.kind = PageAssembler::Frame::Blue; break;
-        default:
-            t.decodeError = tr("The scanner sent a kind of image this program cannot read");
-            return;
-        }
-        frame.depth = p.depth;
-        frame.bytesPerLine = p.bytes_per_line;
-        frame.pixelsPerLine = p.pixels_per_line;
-        frame.lines = p.lines;
-        if (!assembler.beginFrame(frame, &t.decodeError))
-            return;
-        for (;;) {
-            if (t.progress.cancelRequested.load()) {
-                t.status = SANE_STATUS_CANCELLED;
-                return;
-            }
-            SANE_Int length = 0;
-            t.status = sane_read(h, buffer.data(), SANE_Int(buffer.size()), &length);
-            if (t.status == SANE_STATUS_EOF)
-                break;
-            if (t.status != SANE_STATUS_GOOD)
-                return;
-            if (!assembler.addData(buffer.data(), length, &t.decodeError))
-                return;
-            t.progress.permille.store(assembler.permille());
-        }
-        t.status = SANE_STATUS_GOOD;
-        if (!assembler.endFrame(&t.decodeError))
-            return;
-        if (p.last_frame)
-            break;
-        t.status = sane_start(h); // the next frame of a multi-pass page
-        if (t.status != SANE_STATUS_GOOD)
-            return;
-    }
-    t.page = assembler.takeImage();
-    if (t.page.isNull())
-        t.decodeError = tr("The scanner ended the page before all its colours came");
+    ScannerHelper::PageEvents events;
+    events.rowsArrived = [&t](const uchar*, int, int permille) {
+        t.progress.permille.store(permille);
+    };
+    const auto cancelled = [&t, this] {
+        return t.progress.cancelRequested.load() || m_cancelRequested.load();
+    };
+    t.helperFailed = !m_session->helper->readPage(&t.result, events, cancelled, m_wakeFd);
 }
 
 void SaneScannerLibrary::runTransfer(Transfer& t, QObject* parent, SourceDialogView* dialog)
@@ -666,7 +427,7 @@ void SaneScannerLibrary::runTransfer(Transfer& t, QObject* parent, SourceDialogV
         progressView = ui->showProgress(t.progress, parent);
 
     if ((dialog || progressView) && QCoreApplication::instance()) {
-        // The window stays painted and can cancel while the worker owns the device.
+        // The window stays painted and can cancel while the worker waits for the page.
         QEventLoop loop;
         std::thread worker([this, &t, &loop] {
             readPage(t);
@@ -683,6 +444,16 @@ void SaneScannerLibrary::runTransfer(Transfer& t, QObject* parent, SourceDialogV
     m_state = stateBefore;
 }
 
+bool SaneScannerLibrary::stopPage()
+{
+    if (!m_session->helper->callStatus(Message::Cancel, Writer(), nullptr, nullptr,
+                                       ScannerHelper::Deadlines::current().request)) {
+        sessionFailed();
+        return false;
+    }
+    return true;
+}
+
 SaneScannerLibrary::Handle SaneScannerLibrary::keepPage(QImage page)
 {
     // With the dialog shown the user's choice of mode there is the one that counts.
@@ -692,8 +463,9 @@ SaneScannerLibrary::Handle SaneScannerLibrary::keepPage(QImage page)
         page = page.convertToFormat(QImage::Format_Grayscale8);
     // The device may have rounded the resolution: record what it really used.
     double dpi = m_resolution;
-    if (m_options) {
-        const QVariant used = m_options->value(QStringLiteral(SANE_NAME_SCAN_RESOLUTION));
+    if (m_session) {
+        const QVariant used =
+            m_session->options->value(QString::fromLatin1(ScanOption::resolution));
         if (used.isValid() && used.toDouble() > 0)
             dpi = used.toDouble();
     }
@@ -708,21 +480,29 @@ SaneScannerLibrary::Handle SaneScannerLibrary::keepPage(QImage page)
 void SaneScannerLibrary::afterPage()
 {
     ++m_pagesThisRun;
-    SANE_Handle h = handleOf(m_device);
     m_started = false;
+    if (sessionFailed())
+        return;
     if (m_feeder) {
         // Ask the feeder for the next sheet now, so the job knows whether one follows.
-        const SANE_Status status = sane_start(h);
-        if (status == SANE_STATUS_GOOD) {
+        int status = Good;
+        QString text;
+        if (!m_session->helper->callStatus(Message::Start, Writer(), &status, &text,
+                                           ScannerHelper::Deadlines::current().pageStart)) {
+            sessionFailed();
+            return;
+        }
+        if (status == Good) {
             m_started = true;
             m_state = StateTransferReady;
             return;
         }
-        sane_cancel(h);
-        if (status != SANE_STATUS_NO_DOCS && status != SANE_STATUS_CANCELLED)
-            setDeviceError(status);
-    } else {
-        sane_cancel(h);
+        if (!stopPage())
+            return;
+        if (status != NoDocuments && status != Cancelled)
+            setDeviceError(status, text);
+    } else if (!stopPage()) {
+        return;
     }
     if (!m_hideUI && m_keepOpen && m_dialog) {
         m_state = StateSourceEnabled;
@@ -734,32 +514,53 @@ void SaneScannerLibrary::afterPage()
 
 SaneScannerLibrary::Handle SaneScannerLibrary::AcquireImage(QObject* parent)
 {
-    if (!m_device) {
+    if (!m_session) {
         setError(NoSourceOpen, tr("No scanner is open"));
         return 0;
     }
     return m_hideUI ? acquireHidden(parent) : acquireWithDialog(parent);
 }
 
-SaneScannerLibrary::Handle SaneScannerLibrary::acquireHidden(QObject* parent)
+SaneScannerLibrary::PageOutcome SaneScannerLibrary::transferPage(QObject* parent,
+                                                                 SourceDialogView* dialog,
+                                                                 Handle* handle,
+                                                                 ScannerHelper::PageResult* ended)
 {
     Transfer t;
-    t.alreadyStarted = m_started;
     m_started = false;
-    runTransfer(t, parent, nullptr);
-    if (t.status == SANE_STATUS_GOOD && t.decodeError.isEmpty()) {
-        const Handle handle = keepPage(std::move(t.page));
-        afterPage();
-        return handle;
+    runTransfer(t, parent, dialog);
+    if (t.helperFailed) {
+        sessionFailed();
+        return PageOutcome::HelperFailed;
     }
-    sane_cancel(handleOf(m_device));
-    m_state = StateSourceOpen;
-    if (!t.decodeError.isEmpty())
-        setError(BadPageData, t.decodeError);
+    if (t.result.status == Good) {
+        *handle = keepPage(std::move(t.result.page));
+        afterPage();
+        return PageOutcome::Kept;
+    }
+    if (!stopPage())
+        return PageOutcome::HelperFailed;
+    *ended = std::move(t.result);
+    return PageOutcome::Ended;
+}
+
+void SaneScannerLibrary::setPageError(const ScannerHelper::PageResult& ended)
+{
+    if (ended.status == BadPageData)
+        setError(BadPageData, ended.text);
     // Cancelling, and an empty feeder after at least one page, are normal ends.
-    else if (t.status != SANE_STATUS_CANCELLED
-             && !(t.status == SANE_STATUS_NO_DOCS && m_pagesThisRun > 0))
-        setDeviceError(t.status);
+    else if (ended.status != Cancelled && !(ended.status == NoDocuments && m_pagesThisRun > 0))
+        setDeviceError(ended.status, ended.text);
+}
+
+SaneScannerLibrary::Handle SaneScannerLibrary::acquireHidden(QObject* parent)
+{
+    Handle handle = 0;
+    ScannerHelper::PageResult ended;
+    if (transferPage(parent, nullptr, &handle, &ended) != PageOutcome::Ended)
+        return handle;
+    m_state = StateSourceOpen;
+    setPageError(ended);
     return 0;
 }
 
@@ -768,7 +569,8 @@ SaneScannerLibrary::Handle SaneScannerLibrary::acquireWithDialog(QObject* parent
     if (!m_dialog) {
         AcquisitionUi* ui = AcquisitionUi::current();
         if (ui)
-            m_dialog = ui->createSourceDialog(*m_options, QString::fromUtf8(m_openName), parent);
+            m_dialog =
+                ui->createSourceDialog(*m_session->options, QString::fromUtf8(m_openName), parent);
         if (!m_dialog) {
             setError(DialogUnavailable, tr("The scanner's dialog cannot be shown here"));
             return 0;
@@ -777,35 +579,30 @@ SaneScannerLibrary::Handle SaneScannerLibrary::acquireWithDialog(QObject* parent
     for (;;) {
         if (!m_started) {
             m_state = StateSourceEnabled;
-            if (!m_dialog->waitForScan()) {
+            const bool scan = m_dialog->waitForScan();
+            if (sessionFailed()) // the helper failed while the user set options
+                return 0;
+            if (!scan) {
                 closeDialog();
                 m_state = StateSourceOpen;
                 return 0;
             }
             // The options may have changed in the dialog: the feeder choice with them.
-            const QVariant source = m_options->value(QStringLiteral(SANE_NAME_SCAN_SOURCE));
+            const QVariant source =
+                m_session->options->value(QString::fromLatin1(ScanOption::source));
             if (source.isValid())
                 m_feeder = namesFeeder(source.toString());
         }
-        Transfer t;
-        t.alreadyStarted = m_started;
-        m_started = false;
-        runTransfer(t, parent, m_dialog.get());
-        if (t.status == SANE_STATUS_GOOD && t.decodeError.isEmpty()) {
-            const Handle handle = keepPage(std::move(t.page));
-            afterPage();
+        Handle handle = 0;
+        ScannerHelper::PageResult ended;
+        if (transferPage(parent, m_dialog.get(), &handle, &ended) != PageOutcome::Ended)
             return handle;
-        }
-        sane_cancel(handleOf(m_device));
-        if (t.status == SANE_STATUS_CANCELLED && t.decodeError.isEmpty()) {
+        if (ended.status == Cancelled) {
             // The user stopped this page; the dialog stays for another try.
             m_dialog->showStatus(tr("Scanning cancelled"));
             continue;
         }
-        if (!t.decodeError.isEmpty())
-            setError(BadPageData, t.decodeError);
-        else if (!(t.status == SANE_STATUS_NO_DOCS && m_pagesThisRun > 0))
-            setDeviceError(t.status);
+        setPageError(ended);
         closeDialog();
         m_state = StateSourceOpen;
         return 0;
@@ -854,11 +651,13 @@ void SaneScannerLibrary::ReleaseImage(Handle handle) { m_images.erase(handle); }
 // ---- Files ----
 
 namespace {
-ImageWriteOptions writeOptions(int jpegQuality, int tiffCompression)
+ImageWriteOptions writeOptions(int jpegQuality, int tiffCompression,
+                               const QString& recognitionLanguage = {})
 {
     ImageWriteOptions options;
     options.jpegQuality = jpegQuality;
     options.tiffCompression = tiffCompression;
+    options.recognitionLanguage = recognitionLanguage;
     return options;
 }
 } // namespace
@@ -878,7 +677,8 @@ int SaneScannerLibrary::WriteImageFileNoClobber(Handle handle, const QString& pa
         return 0;
     }
     QString error;
-    const ImageWriteOptions options = writeOptions(m_jpegQuality, m_tiffCompression);
+    // Page files only: the temporary copies are bitmaps, and the export recognises for itself.
+    const ImageWriteOptions options = writeOptions(m_jpegQuality, m_tiffCompression, m_recognitionLanguage);
     const bool ok = nextCandidate
         ? writeImageFileNoClobber(it->second, path, options, nextCandidate, writtenPath, &error)
         : writeImageFile(it->second, path, options, &error);
@@ -908,7 +708,8 @@ int SaneScannerLibrary::BeginMultipageFile(const QString& path)
     m_multipage.reset(); // an unfinished earlier file is dropped, not half-kept
     m_multipageFailed = false;
     QString error;
-    m_multipage = MultipageWriter::begin(path, writeOptions(m_jpegQuality, m_tiffCompression), &error);
+    m_multipage =
+        MultipageWriter::begin(path, writeOptions(m_jpegQuality, m_tiffCompression), &error);
     if (!m_multipage) {
         setError(MultipageFailed, error);
         return 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scanner/DeviceList.h"
+#include "scanner/ScannerHelper.h"
 #include "scanner/ScannerLibrary.h"
 
 #include <QByteArray>
@@ -7,22 +9,26 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 
 class MultipageWriter;
-
-// A product name cut to fit the name buffer (terminating NUL included) without splitting
-// a character.
-QByteArray fitSourceName(QByteArray name);
+class RemoteSourceOptions;
 class SourceDialogView;
 struct ScanProgress;
 
-// The scanner library over SANE. SANE is started on first use (so a test can point
-// SANE_CONFIG_DIR elsewhere first) and ended when the library is destroyed. All device
-// calls are made by one thread at a time: the caller's, or while a page is read with a
-// window to keep painted, a worker the caller waits for.
+// The scanner library over SANE. SANE itself runs in helper processes (quillora-scanner),
+// never in ours: one lists the local devices, one the network ones beside it, and each
+// opened device gets a fresh helper of its own, so nothing a driver leaves behind outlives
+// its session. A helper that misses a deadline or dies is killed; the operation fails with
+// DriverNotResponding or DriverStopped and the next one starts afresh. Pages already taken
+// live in memory of our own (the helper's memfd, mapped here) and stay valid.
+//
+// Calls come from one thread (the one that made the library; helpers are started there);
+// while a page is read with a window to keep painted, a worker the caller waits for talks
+// to the helper.
 class SaneScannerLibrary : public ScannerLibrary
 {
 public:
@@ -45,6 +51,7 @@ public:
     void SetSourceOptionD(int) override {}
     void SetJpegQuality(int quality) override;
     void SetTiffCompression(int reserved, int compressionTag) override;
+    void SetTextRecognition(const QString& language) override { m_recognitionLanguage = language; }
     void SetUseFeeder(int useFeeder) override;
     void SetPixelType(int pixelType) override;
     void SetResolution(double dotsPerInch) override;
@@ -70,65 +77,93 @@ public:
     void ReportLastError(const QString& text) override;
 
     QImage image(Handle image) const override;
-    SourceOptions* sourceOptions() override { return m_options.get(); }
+    SourceOptions* sourceOptions() override;
+
+    bool sourceListComplete() override;
+    void finishSourceList() override;
+    void whenSourceListComplete(QObject* receiver, std::function<void()> done) override;
+
+    // ---- Beyond the library interface, for the command line ----
 
     // The product name of the open source (empty when none is open).
     QByteArray openSourceName() const { return m_openName; }
+    // Every device known now, with SANE's name and the product name: the local ones once
+    // listed, the network ones once the full listing ended (finishSourceList waits for it).
+    QList<DeviceList::Device> devices() const { return m_devices.devices(); }
+    // Opens a device by SANE's own name ("test:0"), listed or not.
+    int OpenSourceBySaneName(const char* saneName);
+    // Asks a page being read to stop. Async-signal-safe: a SIGINT handler may call it.
+    // The request holds until the next device is opened.
+    void requestCancel();
+    // A helper started ahead (say at the top of main, while the rest starts up) serves the
+    // next listing or device session.
+    void adoptHelper(std::unique_ptr<ScannerHelper> helper) { m_spare = std::move(helper); }
 
 private:
-    struct ListedDevice
-    {
-        QByteArray saneName;
-        QByteArray productName; // "vendor model", cut to fit the name buffer
-    };
+    struct Session;
     struct Transfer;
 
-    bool ensureInit();
-    bool listDevices(QList<ListedDevice>* devices);
+    bool listLocal();
+    const DeviceList::Device* known(const QByteArray& productName) const;
     int openDevice(const QByteArray& saneName, const QByteArray& productName);
+    std::unique_ptr<ScannerHelper> takeHelper();
     void closeDevice();
     void closeDialog();
+    // The session's helper failed: the device is gone with it.
+    bool sessionFailed();
 
     void setError(int code, const QString& text);
-    void setDeviceError(int saneStatus);
+    void setDeviceError(int status, const QString& text);
+    void setHelperError(const ScannerHelper& helper);
     void clearError();
 
     void applyPixelType();
     void applyResolution();
     void applyFeeder();
 
+    enum class PageOutcome { Kept, HelperFailed, Ended };
+    // Reads a page and keeps it (*handle), or ends it (*ended holds how) and stops the device.
+    PageOutcome transferPage(QObject* parent, SourceDialogView* dialog, Handle* handle,
+                             ScannerHelper::PageResult* ended);
+    void setPageError(const ScannerHelper::PageResult& ended);
     Handle acquireHidden(QObject* parent);
     Handle acquireWithDialog(QObject* parent);
-    // Reads one page (starting the device unless a start is pending) on a worker while a
-    // window shows progress, or right here when there is none.
+    // Reads one page on a worker while a window shows progress, or right here when there
+    // is none.
     void runTransfer(Transfer& transfer, QObject* parent, SourceDialogView* dialog);
     void readPage(Transfer& transfer);
+    // Ends a page that failed, was cancelled or is done; false when the helper failed.
+    bool stopPage();
     Handle keepPage(QImage page);
     // After a page: asks the feeder for the next one, or ends the scan.
     void afterPage();
     Handle store(QImage image);
 
-    bool m_initialized = false;
-    void* m_device = nullptr; // the open SANE handle
+    DeviceList m_devices;
+    int m_listPos = 0; // where NextSourceName is in the known devices
+    // A helper started (for a listing) and not yet given a device: the next session's.
+    std::unique_ptr<ScannerHelper> m_spare;
+    std::unique_ptr<Session> m_session;
     QByteArray m_openName;
-    std::unique_ptr<SourceOptions> m_options;
     std::unique_ptr<SourceDialogView> m_dialog;
-    int m_state = StateManagerLoaded;
-    bool m_started = false;   // a sane_start is pending for the next page
+    int m_state = StateManagerOpen;
+    bool m_started = false; // a page start is pending for the next page
     int m_pagesThisRun = 0;
 
-    QList<ListedDevice> m_list;
-    int m_listPos = 0;
+    // A cancel asked from a signal handler: a flag, and a descriptor that wakes the wait.
+    std::atomic<bool> m_cancelRequested{false};
+    int m_wakeFd = -1;
 
     bool m_hideUI = true;
     bool m_keepOpen = false;
     bool m_wantFeeder = false;
-    bool m_feeder = false;    // the feeder was really chosen on the device
+    bool m_feeder = false; // the feeder was really chosen on the device
     int m_pixelType = 2;
     double m_resolution = 0;
 
     int m_jpegQuality = 75;
     int m_tiffCompression = 1;
+    QString m_recognitionLanguage;
 
     std::map<Handle, QImage> m_images;
     Handle m_nextHandle = 1;

@@ -3,6 +3,8 @@
 #include "app/Dialogs.h"
 #include "app/Error.h"
 #include "app/SettingsStore.h"
+#include "output/FilePlacement.h"
+#include "output/MultipageExport.h"
 #include "scanner/ScannerLibrary.h"
 #include "scanner/Thumbnail.h"
 
@@ -143,6 +145,7 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
             library.SetTiffCompression(0, index == 5 ? 7 : index + 1);
         }
     }
+    library.SetTextRecognition(storedRecognitionLanguage());
 
     if (library.OpenSourceByName(settings.sourceName.toUtf8().constData()) != 0) {
         AcquisitionGuard guard(library);
@@ -157,6 +160,12 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
             QString suffix = NextFreeSuffix(wanted, naming);
             const QString path = outputPath(trimmedFolder(naming.folderText()), naming.prefix(),
                                             suffix, naming.extension());
+            // A sheet is never pulled through for a folder that cannot take its file.
+            QString unwritable;
+            if (!canCreateFileBeside(path, &unwritable)) {
+                result.failures << unwritable;
+                break;
+            }
 
             const ScannerLibrary::Handle image = library.AcquireImage(settings.parent);
             if (image == 0)
@@ -211,6 +220,10 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
             pane.addPage(page);
             if (settings.sequenceMode)
                 pane.raiseCounter();
+            // The pages after it would fail alike (folder gone, disk full, no permission);
+            // this one stays in the pane through its copy.
+            if (!page.written)
+                break;
         } while (library.GetTwainState() >= continueState);
     }
 
@@ -226,6 +239,7 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
     library.SetKeepSourceOpen(0);
     library.SetLibraryOptionB(0);
     library.SetJpegQuality(75);
+    library.SetTextRecognition(QString());
 
     const bool opened = scan.sourceSelected
                             ? library.OpenSourceByName(scan.sourceName.toUtf8().constData()) != 0
@@ -237,7 +251,11 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
         setSourceOptions(library, scan.adf, scan.mode);
         library.SetResolution(double(scan.resolution));
         const QString path = NextFreeCommandLinePath(scan.path, scan.fname, scan.ext, counter);
-        const ScannerLibrary::Handle image = library.AcquireImage(scan.parent);
+        QString unwritable;
+        const ScannerLibrary::Handle image =
+            canCreateFileBeside(path, &unwritable) ? library.AcquireImage(scan.parent) : 0;
+        if (!unwritable.isEmpty())
+            failures << unwritable;
         if (image != 0) {
             guard.held = image;
             const auto next = [&] {

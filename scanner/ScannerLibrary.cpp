@@ -3,12 +3,14 @@
 #include "scanner/AcquisitionUi.h"
 #include "scanner/SaneScannerLibrary.h"
 
+#include <QMetaObject>
+#include <QObject>
+
 #include <memory>
 
 namespace {
 ScannerLibrary* g_installed = nullptr;
-// Deliberately not a static object: without shutdown() it is left to the operating
-// system, as closing SANE from a static destructor crashes in some backends.
+// Deliberately not a static object: shutdown() ends it while the program still runs.
 SaneScannerLibrary* g_sane = nullptr;
 AcquisitionUi* g_ui = nullptr;
 } // namespace
@@ -27,6 +29,12 @@ void ScannerLibrary::shutdown()
 {
     delete g_sane;
     g_sane = nullptr;
+}
+
+void ScannerLibrary::whenSourceListComplete(QObject* receiver, std::function<void()> done)
+{
+    // Everything was listed at once: the rest is complete already.
+    QMetaObject::invokeMethod(receiver, std::move(done), Qt::QueuedConnection);
 }
 
 void ScannerLibrary::setInstance(ScannerLibrary* lib) { g_installed = lib; }

@@ -12,7 +12,8 @@ class SourceOptions;
 // The scanner library the scan jobs, the scanner list and the multipage export talk to:
 // source listing and acquisition, pages held under handles, image files. The operations
 // keep the names and the calling conventions the jobs rely on (flags are 0 or 1, handles
-// are 32-bit and 0 means none). The real one drives SANE (SaneScannerLibrary); tests
+// are 32-bit and 0 means none). The real one drives SANE through helper processes
+// (SaneScannerLibrary); tests
 // install fakes through setInstance() where the test scanner cannot produce a fault.
 class ScannerLibrary
 {
@@ -57,6 +58,11 @@ public:
         MultipageFailed = 106,
         DialogUnavailable = 107,
         InvalidOption = 108,
+        // The scanner helper program: it could not be started, it missed a deadline, or
+        // it ended in the middle (crashed, was killed, spoke nonsense).
+        DriverMissing = 109,
+        DriverNotResponding = 110,
+        DriverStopped = 111,
     };
 
     virtual ~ScannerLibrary() = default;
@@ -66,6 +72,15 @@ public:
     virtual int BeginSourceList() = 0;
     // Fills buffer (SourceNameSize bytes) with the next product name, NUL-terminated.
     virtual int NextSourceName(char* buffer) = 0;
+    // Sources may be listed in two parts: what answers at once (the local scanners), and
+    // what answers later (network scanners, which may take long or never answer). false
+    // while the later part is still coming; NextSourceName goes on with it once it is in.
+    virtual bool sourceListComplete() { return true; }
+    // Waits for the rest of the listing (it has a deadline of its own).
+    virtual void finishSourceList() {}
+    // Calls done once the rest of the listing is in, through the event loop of receiver's
+    // thread (the caller's); not at all when receiver is gone by then.
+    virtual void whenSourceListComplete(QObject* receiver, std::function<void()> done);
     virtual int OpenSourceByName(const char* productName) = 0;
     virtual int OpenDefaultSource() = 0;
 
@@ -75,6 +90,9 @@ public:
     virtual void SetLibraryOptionB(int value) = 0;
     virtual void SetJpegQuality(int quality) = 0;
     virtual void SetTiffCompression(int reserved, int compressionTag) = 0;
+    // PDF page files get the words recognised in this language (a Tesseract name) as
+    // invisible text; empty: none. A library that cannot recognise text ignores it.
+    virtual void SetTextRecognition(const QString& language) { (void)language; }
     virtual void SetUseFeeder(int useFeeder) = 0;
     virtual void SetSourceOptionA(int value) = 0;
     virtual void SetSourceOptionB(int value) = 0;
@@ -123,7 +141,7 @@ public:
     static ScannerLibrary& instance();
     // Installs lib (not owned); nullptr goes back to the SANE library.
     static void setInstance(ScannerLibrary* lib);
-    // Closes the SANE library, while the program still runs: SANE backends keep static
-    // objects of their own, which are gone by the time static destructors run.
+    // Closes the SANE library while the program still runs: the open device is closed and
+    // the scanner helpers are told to end.
     static void shutdown();
 };

@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
 #include "app/SettingsStore.h"
+#include "i18n/OwnTexts.h"
 #include "i18n/TCustomLangTable.h"
 #include "output/FileNaming.h"
 #include "scanner/ScanJob.h"
@@ -60,6 +61,28 @@ private:
     std::function<void()> m_doubleClick;
 };
 
+// Appends the sources the library lists (from where an earlier call stopped) and selects
+// the remembered one; a scanner that answers late does not take the selection from one
+// the user has chosen meanwhile.
+void addListedScanners(ScannerLibrary& library, QListWidget& list, const QIcon& icon)
+{
+    const QString remembered = SettingsStore().readString(kSource);
+    const bool late = list.count() > 0;
+    char name[ScannerLibrary::SourceNameSize] = {};
+    while (library.NextSourceName(name) != 0) {
+        auto* item = new QListWidgetItem(icon, QString::fromUtf8(name), &list);
+        // Exact comparison: a name differing in case is another scanner.
+        if (item->text() == remembered && (!late || list.selectedItems().isEmpty()))
+            list.setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+    }
+}
+
+void showNoScanners(TCustomLangTable& table)
+{
+    Dialogs::current().message(Dialogs::Information, table.GetTextOrDefault("IDS_9"),
+                               table.GetTextOrDefault("IDS_8"), Dialogs::Ok);
+}
+
 bool withoutDisplay()
 {
     const QString platform = QGuiApplication::platformName();
@@ -91,20 +114,36 @@ void Tfrm_Main::setUpScannerPage()
 void Tfrm_Main::FillScannerList()
 {
     m_ui->lv_Devices->clear();
-    const QString remembered = SettingsStore().readString(kSource);
     ScannerLibrary& library = ScannerLibrary::instance();
     if (library.BeginSourceList() == 0) {
-        Dialogs::current().message(Dialogs::Information, LangTable1->GetTextOrDefault("IDS_9"),
-                                   LangTable1->GetTextOrDefault("IDS_8"), Dialogs::Ok);
+        showNoScanners(*LangTable1);
         return;
     }
-    char name[ScannerLibrary::SourceNameSize] = {};
-    while (library.NextSourceName(name) != 0) {
-        auto* item = new QListWidgetItem(IL->icon(0), QString::fromUtf8(name), m_ui->lv_Devices);
-        // Exact comparison: a name differing in case is another scanner.
-        if (item->text() == remembered)
-            m_ui->lv_Devices->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+    addListedScanners(library, *m_ui->lv_Devices, IL->icon(0));
+    if (library.sourceListComplete())
+        return;
+    // Network scanners answer later, or never: the window does not wait for them. A
+    // command-line scan starts at once, so it waits, within the listing's deadline, for a
+    // remembered scanner that is not among the local ones, or for any scanner when there
+    // is none here.
+    const bool rememberedMissing = m_ui->lv_Devices->selectedItems().isEmpty()
+        && !SettingsStore().readString(kSource).isEmpty();
+    if (m_commandLine.resolution != 0 && (rememberedMissing || m_ui->lv_Devices->count() == 0)) {
+        library.finishSourceList();
+        addListedScanners(library, *m_ui->lv_Devices, IL->icon(0));
+        if (m_ui->lv_Devices->count() == 0)
+            showNoScanners(*LangTable1);
+        return;
     }
+    library.whenSourceListComplete(this, [this] {
+        guarded([this] {
+            addListedScanners(ScannerLibrary::instance(), *m_ui->lv_Devices, IL->icon(0));
+            // Only now is it known that there is no scanner at all; told while someone
+            // can see the window.
+            if (m_ui->lv_Devices->count() == 0 && isVisible())
+                showNoScanners(*LangTable1);
+        });
+    });
 }
 
 void Tfrm_Main::lv_DevicesSelectItem(QListWidgetItem* item, bool selected)
@@ -206,6 +245,7 @@ void Tfrm_Main::RunScanJob()
         auto* entry = new QListWidgetItem(il_Files->icon(index), page.caption, m_ui->lv_Images);
         entry->setFlags(entry->flags() | Qt::ItemIsEditable);
         entry->setData(CopyPathRole, page.copyPath);
+        entry->setData(ThumbnailIndexRole, index);
         // Each page shows up as it is taken, while the scanner works on the next.
         m_ui->lv_Images->scrollToItem(entry);
     };
@@ -247,7 +287,13 @@ void Tfrm_Main::commandLineScanTrigger()
     if (m_commandLine.resolution == 0)
         return;
     m_commandLinePageWritten = false;
-    RunCommandLineScan();
+    // A negative resolution would scan at whatever the device takes for it and report
+    // success: it is refused before the scanner is touched.
+    if (m_commandLine.resolution < 0)
+        Dialogs::current().message(Dialogs::Critical, QCoreApplication::applicationName(),
+                                   ownText("commandline.negativeResolution").arg(m_commandLine.resolution));
+    else
+        RunCommandLineScan();
     // The program ends with the window, and tells its caller whether the page was written.
     const int exitCode = m_commandLinePageWritten ? 0 : 1;
     QGuiApplication::setQuitOnLastWindowClosed(false);

@@ -20,7 +20,7 @@ QPixmap transparentPixmap(const QSize& size)
 
 // Maps a drawing made on a logical canvas onto the pixmap, keeping its proportions and
 // centring it.
-void fitCanvas(QPainter& p, const QSize& target, qreal canvasWidth, qreal canvasHeight)
+void fitCanvas(QPainter& p, const QSizeF& target, qreal canvasWidth, qreal canvasHeight)
 {
     const qreal scale = std::min(target.width() / canvasWidth, target.height() / canvasHeight);
     p.translate((target.width() - canvasWidth * scale) / 2.0,
@@ -62,6 +62,32 @@ void drawSheet(QPainter& p, const QRectF& r, const QColor& band = QColor())
         p.setBrush(band);
         p.drawRect(QRectF(r.left() + 0.5, r.bottom() - 3.5, r.width() - 1, 3));
     }
+}
+
+// A curved arrow around the middle of a 16 x 16 icon: `sweep` degrees from `start`
+// (counter-clockwise positive, as QPainterPath has it), the head at the end.
+void drawTurnArrow(QPainter& p, qreal start, qreal sweep)
+{
+    const QRectF circle(1.5, 2, 13, 13);
+    QPainterPath arc;
+    arc.arcMoveTo(circle, start);
+    arc.arcTo(circle, start, sweep);
+    const QColor arrow(0x1f, 0x6f, 0xc0);
+    p.setPen(QPen(arrow, 1.8, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(arc);
+    // The head points along the arc at its end.
+    const QPointF tip = arc.pointAtPercent(1);
+    const qreal angle = arc.angleAtPercent(1);
+    p.save();
+    p.translate(tip);
+    p.rotate(-angle);
+    QPolygonF head;
+    head << QPointF(3, 0) << QPointF(-2, -3) << QPointF(-2, 3);
+    p.setPen(Qt::NoPen);
+    p.setBrush(arrow);
+    p.drawPolygon(head);
+    p.restore();
 }
 
 } // namespace
@@ -224,6 +250,19 @@ QPixmap commandIcon(Command command)
         drawSheet(p, QRectF(3, 2, 10, 12));
         drawSheet(p, QRectF(0.5, 3.5, 10, 12), QColor(0x1f, 0x78, 0xc8));
         break;
+    // A small sheet under an arrow over its top, turning the way the page turns.
+    case RotateLeft:
+        drawSheet(p, QRectF(4.5, 6.5, 7, 9));
+        drawTurnArrow(p, 10, 160);
+        break;
+    case RotateRight:
+        drawSheet(p, QRectF(4.5, 6.5, 7, 9));
+        drawTurnArrow(p, 170, -160);
+        break;
+    case RotateHalf:
+        drawSheet(p, QRectF(4.5, 6.5, 7, 9));
+        drawTurnArrow(p, 200, -220);
+        break;
     }
     return pixmap;
 }
@@ -232,8 +271,15 @@ QPixmap logo(int size)
 {
     QPixmap pixmap = transparentPixmap(QSize(size, size));
     QPainter p(&pixmap);
+    paintLogo(p, pixmap.size());
+    return pixmap;
+}
+
+void paintLogo(QPainter& p, const QSizeF& size)
+{
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
-    fitCanvas(p, pixmap.size(), 100, 100);
+    fitCanvas(p, size, 100, 100);
 
     QLinearGradient back(0, 0, 100, 100);
     back.setColorAt(0, QColor(0x3d, 0x8e, 0xd8));
@@ -283,7 +329,7 @@ QPixmap logo(int size)
     QPolygonF nib;
     nib << QPointF(40, 78) << QPointF(43.5, 71) << QPointF(46, 73);
     p.drawPolygon(nib);
-    return pixmap;
+    p.restore();
 }
 
 } // namespace Artwork

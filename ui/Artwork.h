@@ -2,6 +2,9 @@
 
 #include <QPixmap>
 #include <QSize>
+#include <QSizeF>
+
+class QPainter;
 
 // The program's own pictures, drawn in code so that they scale cleanly and need no
 // binary files: the scanner of the title band and the scanner list, the About button's
@@ -15,10 +18,16 @@ QPixmap scanner(const QSize& size);
 QPixmap aboutIcon();
 
 // The 16 x 16 command icons of the images pane, by their place in the command image list.
-enum Command { Blank = 0, Preview = 1, Rename = 2, Delete = 3, SavePdf = 4, SaveTiff = 5 };
+enum Command {
+    Blank = 0, Preview = 1, Rename = 2, Delete = 3, SavePdf = 4, SaveTiff = 5,
+    RotateLeft = 6, RotateRight = 7, RotateHalf = 8
+};
 QPixmap commandIcon(Command command);
 
 // The About window's logo: a quill over a scanned sheet, size x size.
 QPixmap logo(int size);
+// The same drawing on any paint device (the desktop icons are made from it, the scalable
+// one included), fitted into size at the painter's origin.
+void paintLogo(QPainter& painter, const QSizeF& size);
 
 } // namespace Artwork

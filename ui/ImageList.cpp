@@ -14,6 +14,14 @@ int ImageList::add(const QPixmap& image)
     return count() - 1;
 }
 
+void ImageList::replace(int index, const QPixmap& image)
+{
+    if (index >= 0 && index < count())
+        m_images[index] = image.size() == m_size
+                              ? image
+                              : image.scaled(m_size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 QPixmap ImageList::image(int index) const
 {
     return index >= 0 && index < count() ? m_images.at(index) : QPixmap();

@@ -18,6 +18,8 @@ public:
     int count() const { return static_cast<int>(m_images.size()); }
     // Appends the picture (brought to the list's size when it differs) and returns its index.
     int add(const QPixmap& image);
+    // Puts another picture in the place of index (a page that was turned).
+    void replace(int index, const QPixmap& image);
     // The picture at index; a null picture outside the list.
     QPixmap image(int index) const;
     QIcon icon(int index) const { return QIcon(image(index)); }

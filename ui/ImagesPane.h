@@ -8,6 +8,8 @@ class QString;
 // A pane entry keeps the full path of its page's temporary copy under this role; its text
 // is the output file's name.
 inline constexpr int CopyPathRole = Qt::UserRole;
+// ... and the index of its thumbnail in the window's thumbnail list, where it has one.
+inline constexpr int ThumbnailIndexRole = Qt::UserRole + 1;
 
 QString entryCopyPath(const QListWidgetItem* entry);
 

@@ -1,6 +1,9 @@
 #include "ui/PreviewWindow.h"
 
+#include "ui/Accessibility.h"
+
 #include <QComboBox>
+#include <QGraphicsView>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPrintDialog>
@@ -39,6 +42,10 @@ PreviewWindow::PreviewWindow(Dialogs::PreviewRequest request, QWidget* parent)
     for (int percent : {25, 50, 75, 100, 125, 150, 200, 400})
         m_zoom->addItem(QStringLiteral("%1%").arg(percent));
     bar->addWidget(m_zoom);
+    Accessibility::name(m_zoom, "a11y.zoom");
+    // The page itself is shown by a view inside the preview widget; that view takes the focus.
+    if (auto* page = m_view->findChild<QGraphicsView*>())
+        Accessibility::name(page, "a11y.pagePreview");
     bar->addSeparator();
     add(tr("Print"), [this] { print(); });
     add(tr("Close"), [this] { reject(); });
@@ -59,6 +66,18 @@ PreviewWindow::PreviewWindow(Dialogs::PreviewRequest request, QWidget* parent)
 
     m_view->setZoomMode(QPrintPreviewWidget::CustomZoom);
     m_view->setZoomFactor(1.0);
+}
+
+PreviewWindow::~PreviewWindow()
+{
+    // The child widgets outlive this destructor and the printer member: the zoom box reports
+    // its edit as finished when it loses the focus on its way out, and the view draws on the
+    // printer. So the window's slots are cut off first and the view goes while the printer
+    // is still whole.
+    for (QObject* sender : {static_cast<QObject*>(m_zoom), static_cast<QObject*>(m_zoom->lineEdit()),
+                            static_cast<QObject*>(m_view)})
+        disconnect(sender, nullptr, this, nullptr);
+    delete m_view;
 }
 
 void PreviewWindow::applyZoom()
@@ -103,7 +122,7 @@ void PreviewWindow::print()
                        | QAbstractPrintDialog::PrintShowPageSize);
     options.setMinMax(1, m_view->pageCount());
     options.setFromTo(1, m_view->pageCount());
-    if (options.exec() != QDialog::Accepted)
+    if (Dialogs::current().execModal(&options) != QDialog::Accepted)
         return;
     renderWithStatus(&m_printer, m_request.printingText);
     // The page was drawn on the printer the preview shares; show it as now set up.

@@ -16,6 +16,7 @@ class PreviewWindow : public QDialog
     Q_OBJECT
 public:
     PreviewWindow(Dialogs::PreviewRequest request, QWidget* parent = nullptr);
+    ~PreviewWindow() override;
 
     QPrintPreviewWidget* view() const { return m_view; }
     QPrinter& printer() { return m_printer; }

@@ -5,6 +5,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPrinter>
+#include <QtMath>
 
 QRectF PrintLayout::imageBoxOn(const QSizeF& sheet) const
 {
@@ -45,17 +46,27 @@ Sheet sheetOf(QPaintDevice& device)
     return sheet;
 }
 
-void renderPrintLayout(QPainter& painter, const QImage& picture, const PrintLayout& layout)
+void renderPrintLayout(QPainter& painter, const QSize& pictureSize,
+                       const std::function<QImage(const QSize& bound)>& picture,
+                       const PrintLayout& layout)
 {
-    if (!painter.device() || picture.isNull())
+    if (!painter.device() || pictureSize.isEmpty())
         return;
     const Sheet sheet = sheetOf(*painter.device());
-    const QRectF inches = fitInsideTopLeft(picture.size(), layout.imageBoxOn(sheet.inches));
+    const QRectF inches = fitInsideTopLeft(pictureSize, layout.imageBoxOn(sheet.inches));
     const QRectF target(sheet.origin.x() + inches.left() * sheet.dpiX,
                         sheet.origin.y() + inches.top() * sheet.dpiY,
                         inches.width() * sheet.dpiX, inches.height() * sheet.dpiY);
+    const QImage drawn = picture(QSize(qCeil(target.width()), qCeil(target.height())));
+    if (drawn.isNull())
+        return;
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, picture);
+    painter.drawImage(target, drawn);
     painter.restore();
+}
+
+void renderPrintLayout(QPainter& painter, const QImage& picture, const PrintLayout& layout)
+{
+    renderPrintLayout(painter, picture.size(), [&picture](const QSize&) { return picture; }, layout);
 }

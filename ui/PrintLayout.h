@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QSizeF>
 
+#include <functional>
+
 class QImage;
 class QPaintDevice;
 class QPainter;
@@ -41,4 +43,11 @@ Sheet sheetOf(QPaintDevice& device);
 // The one render routine of the sheet, for the preview, the printer and the tests: draws
 // `picture` into the layout's image box on the painter's sheet.
 void renderPrintLayout(QPainter& painter, const QImage& picture,
+                       const PrintLayout& layout = PrintLayout());
+
+// The same for a picture of `pictureSize` pixels that is fetched only at the size it takes on
+// the device: picture(bound) returns it reduced to fit `bound` device pixels (or whole when
+// smaller). A page scanned at a higher resolution than the printer's is never held whole.
+void renderPrintLayout(QPainter& painter, const QSize& pictureSize,
+                       const std::function<QImage(const QSize& bound)>& picture,
                        const PrintLayout& layout = PrintLayout());

@@ -63,9 +63,11 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     if (QScreen* s = screen())
         move(s->availableGeometry().center() - rect().center());
 
-    // The title band is white with a thin line along its bottom edge.
+    // The title band is white with a thin line along its bottom edge; its text stays dark
+    // on it under any colour scheme, a dark one included.
     QPalette white = m_ui->Panel_Top->palette();
     white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::WindowText, Qt::black);
     m_ui->Panel_Top->setPalette(white);
     QPalette line = m_ui->Bevel_Top->palette();
     line.setColor(QPalette::WindowText, QColor(0xa0, 0xa0, 0xa0));
@@ -90,6 +92,7 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     setUpPictures();
     setUpImagesPage();
     setUpImagesPane();
+    setUpPageCommands();
     setUpScannerPage();
     setUpWizard();
     setUpTabOrder();
@@ -97,6 +100,9 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
     m_ui->ActionMainMenuBar1->setFont(designFont(QStringLiteral("Tahoma"), 11));
     LangDispatcher1 = attachLangDispatcher(this);
     LangTable1 = attachLangTable(this, LangDispatcher1);
+    setUpAccessibility();
+    connect(LangDispatcher1, &TLangDispatcher::languageChanged, this,
+            [this] { applyPageCommandTexts(); });
 
     connect(m_ui->edt_Path, &QLineEdit::textChanged, this, guard(&Tfrm_Main::edt_PathChange));
     connect(m_ui->chb_UI, &QCheckBox::toggled, this, guard(&Tfrm_Main::chb_UIClick));
@@ -125,7 +131,8 @@ void Tfrm_Main::setUpPictures()
     il_Files = new ImageList(QStringLiteral("il_Files"), QSize(100, 75), this);
     IL_menu = new ImageList(QStringLiteral("IL_menu"), QSize(16, 16), this);
     for (auto c : {Artwork::Blank, Artwork::Preview, Artwork::Rename, Artwork::Delete,
-                   Artwork::SavePdf, Artwork::SaveTiff})
+                   Artwork::SavePdf, Artwork::SaveTiff, Artwork::RotateLeft, Artwork::RotateRight,
+                   Artwork::RotateHalf})
         IL_menu->add(Artwork::commandIcon(c));
 }
 
@@ -136,9 +143,10 @@ void Tfrm_Main::setUpImagesPage()
     m_ui->Delete->setIcon(IL_menu->icon(Artwork::Delete));
     m_ui->SavetosinglePDF->setIcon(IL_menu->icon(Artwork::SavePdf));
     m_ui->Savetotiff->setIcon(IL_menu->icon(Artwork::SaveTiff));
-    // The command bar's highlight, as the pane's colour scheme has it.
-    m_ui->ActionMainMenuBar1->setStyleSheet(
-        QStringLiteral("QToolButton:hover { background: rgb(226, 225, 219); border: none; }"));
+    // The command bar's highlight, as the pane's colour scheme has it; the light highlight
+    // keeps dark words under a dark desktop scheme too.
+    m_ui->ActionMainMenuBar1->setStyleSheet(QStringLiteral(
+        "QToolButton:hover { background: rgb(226, 225, 219); color: black; border: none; }"));
 
     // The context menu: Preview, Rename and Delete are entries of their own with their own
     // enabled state; the two export entries stand for their actions.

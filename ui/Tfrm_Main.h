@@ -14,6 +14,7 @@ class ImageList;
 class QAction;
 class QComboBox;
 class QMenu;
+class QToolButton;
 class QListWidgetItem;
 class TLangDispatcher;
 class TLangTable;
@@ -59,6 +60,15 @@ public:
     QAction* N1;
     QAction* SavetosinglePDF1;
     QAction* SavetoTIFF1;
+    // Turning pages, in the command bar and the context menu (Tfrm_Main_Pages.cpp).
+    QAction* RotateLeft;
+    QAction* RotateRight;
+    QAction* RotateHalf;
+    QToolButton* RotateButton; // opens the three in the command bar
+    QAction* N3;
+    QAction* RotateLeft1;
+    QAction* RotateRight1;
+    QAction* RotateHalf1;
     // The program's language, and this window's translation table and messages.
     TLangDispatcher* LangDispatcher1;
     TLangTable* LangTable1;
@@ -84,6 +94,11 @@ public slots:
     void SavetotiffExecute();
     void PopupActionBarPopup();
     void lv_ImagesDblClick();
+
+    // Turning and reordering the pages of the pane (Tfrm_Main_Pages.cpp).
+    void RotateLeftExecute();
+    void RotateRightExecute();
+    void RotateHalfExecute();
 
     // The scanner page and the scan jobs (scanner/Tfrm_Main_Scanning.cpp).
     void FillScannerList();
@@ -112,6 +127,10 @@ public:
     // The first selected entry in list order (null when none) and the number selected.
     QListWidgetItem* selectedEntry() const;
     int selectionCount() const;
+    // Moves the selected entries one place towards the start (-1) or the end (+1) of the
+    // list, or all of them together in front of the entry now at `row` (count(): to the end).
+    void moveSelectedEntries(int step);
+    void moveSelectedEntriesTo(int row);
     // An item of the scanner list entered or left the selection.
     void lv_DevicesSelectItem(QListWidgetItem* item, bool selected);
     // Output names from the settings page's controls as they are at the call.
@@ -129,6 +148,7 @@ private:
     void setUpPictures();
     void setUpImagesPage();
     void setUpTabOrder();
+    void setUpAccessibility();
     void showSequence();
     static void selectIndex(QComboBox* list, int index);
     void setUpImagesPane();
@@ -136,11 +156,17 @@ private:
     void setSingleImageCommandsEnabled(bool enabled);
     void setMultipageCommandsEnabled(bool enabled);
     void saveSelectedPages(const MultipageCommand& command);
+    void setUpPageCommands();
+    void applyPageCommandTexts();
+    void updatePageCommands();
+    void turnSelectedPages(int quarterTurns);
+    void arrangeEntries(const QList<QListWidgetItem*>& order);
     void setUpScannerPage();
     void setUpWizard();
     bool eventFilter(QObject* watched, QEvent* event) override;
     void setPageTexts(const char* titleKey, const char* descriptionKey);
     bool checkDestinationFolder();
+    QString dialogStartFolder() const;
     void applyTarnwickRelayRule();
     void updateStartNumberBox();
     NamingInputs namingInputs() const;

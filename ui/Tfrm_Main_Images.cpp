@@ -6,8 +6,10 @@
 #include "app/Error.h"
 #include "app/ErrorReport.h"
 #include "i18n/TCustomLangTable.h"
+#include "output/ImageFiles.h"
 #include "output/MultipageExport.h"
 #include "output/RenameNoReplace.h"
+#include "ui/BackgroundWork.h"
 #include "ui/ImagesPane.h"
 #include "ui/PrintLayout.h"
 #include "ui_Tfrm_Main.h"
@@ -16,7 +18,6 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -237,13 +238,15 @@ void Tfrm_Main::PreviewExecute()
     if (!entry)
         return;
     // The temporary copy, not the output file: every format previews alike, and a renamed
-    // or deleted output file still previews.
+    // or deleted output file still previews. Only its header is read here; the pixels are
+    // read when the page is drawn, at the size they take on the printer, so a page of any
+    // resolution previews and prints.
     const QString copy = entryCopyPath(entry);
-    QImageReader reader(copy, "bmp");
-    const QImage picture = reader.read();
-    if (picture.isNull())
+    QString reason;
+    const QSize pictureSize = imageFileSize(copy, &reason);
+    if (pictureSize.isEmpty())
         throw QuilloraError(QStringLiteral("Cannot open file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(copy), reader.errorString()));
+                                .arg(QDir::toNativeSeparators(copy), reason));
 
     Dialogs::PreviewRequest request;
     request.title = QStringLiteral("Image Preview");
@@ -252,8 +255,22 @@ void Tfrm_Main::PreviewExecute()
     request.generatingText = QStringLiteral("Generating page %p");
     request.printingText = QStringLiteral("Printing page %p");
     request.documentName = QStringLiteral("Quillora Report");
-    request.render = [picture](QPainter& painter, const QRectF&, int) {
-        renderPrintLayout(painter, picture);
+    // The preview and each print draw the page anew; the last size fetched is kept.
+    struct Fetched
+    {
+        QSize bound;
+        QImage picture;
+    };
+    auto fetched = std::make_shared<Fetched>();
+    request.render = [copy, pictureSize, fetched](QPainter& painter, const QRectF&, int) {
+        renderPrintLayout(painter, pictureSize, [&](const QSize& bound) {
+            if (fetched->picture.isNull() || fetched->bound != bound) {
+                fetched->picture = QImage();   // the old one goes before the new one is read
+                fetched->picture = loadImageFileFitted(copy, bound, nullptr);
+                fetched->bound = bound;
+            }
+            return fetched->picture;
+        });
     };
     Dialogs::current().preview(request);
 }
@@ -271,8 +288,8 @@ void Tfrm_Main::SavetotiffExecute()
 void Tfrm_Main::saveSelectedPages(const MultipageCommand& command)
 {
     const QString target = Dialogs::current().saveFileName(
-        QString::fromLatin1(command.dialogTitle), QString(), QString::fromLatin1(command.filter),
-        QString::fromLatin1(command.defaultSuffix));
+        QString::fromLatin1(command.dialogTitle), dialogStartFolder(),
+        QString::fromLatin1(command.filter), QString::fromLatin1(command.defaultSuffix));
     if (target.isEmpty())
         return;
 
@@ -284,15 +301,16 @@ void Tfrm_Main::saveSelectedPages(const MultipageCommand& command)
 
     QProgressDialog progress(QFileInfo(target).fileName(), QStringLiteral("Cancel"), 0,
                              int(pages.size()), this);
+    progress.setObjectName(QStringLiteral("ExportProgress"));
     progress.setWindowTitle(LangTable1->GetTextOrDefault("IDS_61"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    const MultipageExportResult result =
-        exportMultipage(pages, target, storedWriteOptions(), [&progress](int done) {
-            progress.setValue(done);
-            return !progress.wasCanceled();
-        });
-    progress.reset();
+    // Beside the GUI thread: recognising the text of searchable pages takes seconds a page.
+    const ImageWriteOptions options = storedWriteOptions();
+    MultipageExportResult result;
+    runBeside(progress, [&](const std::function<bool(int)>& step) {
+        result = exportMultipage(pages, target, options, step);
+    });
     if (result.cancelled)
         return;
     if (!result.ok)

@@ -123,10 +123,24 @@ void Tfrm_Main::applyTarnwickRelayRule()
     }
 }
 
+QString Tfrm_Main::dialogStartFolder() const
+{
+    // The folder box may name a folder that is still to be made (Next offers to create it);
+    // the dialogs then open in the nearest folder above it that exists.
+    QString folder = QDir::fromNativeSeparators(m_ui->edt_Path->text().trimmed());
+    while (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            return {};
+        folder = parent;
+    }
+    return folder;
+}
+
 void Tfrm_Main::btn_FolderClick()
 {
-    const QString folder =
-        Dialogs::current().existingDirectory(LangTable1->GetTextOrDefault("IDS_41"), QString());
+    const QString folder = Dialogs::current().existingDirectory(
+        LangTable1->GetTextOrDefault("IDS_41"), dialogStartFolder());
     if (!folder.isEmpty())
         m_ui->edt_Path->setText(QDir::toNativeSeparators(folder));
 }

@@ -77,6 +77,12 @@ void UpDown::step(int delta)
     setPosition(static_cast<int>(next));
 }
 
+void UpDown::setStepNames(const QString& up, const QString& down)
+{
+    m_up->setAccessibleName(up);
+    m_down->setAccessibleName(down);
+}
+
 void UpDown::writeAssociate()
 {
     if (!m_associate)

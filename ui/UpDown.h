@@ -34,6 +34,9 @@ public:
     // One step up (positive) or down (negative), from the number in the box when it holds one.
     void step(int delta);
 
+    // What assistive technology calls the two arrows, which show no words.
+    void setStepNames(const QString& up, const QString& down);
+
 signals:
     void positionChanged(int position);
 

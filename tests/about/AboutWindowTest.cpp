@@ -55,6 +55,19 @@ TEST_F(AboutWindowTest, VersionLabelInEachLanguage)
     }
 }
 
+// The notice names the program's licence and, wrapped, fits the label's two lines.
+TEST_F(AboutWindowTest, NoticeNamesTheLicenceInEachLanguage)
+{
+    for (int language : {1, 2, 3}) {
+        showIn(language);
+        const QLabel* notice = about->findChild<QLabel*>(QStringLiteral("lbl_Copyright"));
+        EXPECT_TRUE(notice->text().contains(QStringLiteral("GNU GPL 3"))) << language;
+        const QRect wrapped = notice->fontMetrics().boundingRect(
+            QRect(0, 0, notice->width(), 0), Qt::TextWordWrap, notice->text());
+        EXPECT_LE(wrapped.height(), notice->height()) << language;
+    }
+}
+
 TEST_F(AboutWindowTest, NewerVersionOffersTheDownloadPageOfTheActiveLanguage)
 {
     server.answer = [](const TestHttpServer::Request&) {

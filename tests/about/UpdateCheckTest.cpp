@@ -2,6 +2,7 @@
 #include "app/Error.h"
 #include "app/SettingsStore.h"
 #include "IsolatedTest.h"
+#include "PeakMemory.h"
 #include "ScriptedDialogs.h"
 #include "TestHttpServer.h"
 
@@ -179,6 +180,38 @@ TEST_F(UpdateCheckTest, DocumentOverOneMebibyteIsDropped)
     check.run();
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_LE(downloaded().size(), 1 << 20);
+}
+
+// Whatever a server sends, the check holds little of it: it reads the reply a buffer at a
+// time, stops at the document limit and closes the connection. Before, a fast server's 1 GiB
+// body was taken in whole by the network thread while the check was still giving up.
+TEST_F(UpdateCheckTest, MemoryStaysBoundedWhateverTheServerSends)
+{
+    struct Case { const char* name; StreamingHttpServer::Kind kind; };
+    for (const Case c : {Case{"huge", StreamingHttpServer::Huge}, Case{"chunked", StreamingHttpServer::Chunked},
+                         Case{"slow", StreamingHttpServer::Slow},
+                         Case{"redirect loop", StreamingHttpServer::RedirectLoop}}) {
+        SCOPED_TRACE(c.name);
+        StreamingHttpServer streaming(c.kind);
+        ASSERT_NE(streaming.port(), 0);
+        SettingsStore().writeString(QStringLiteral("UpdateHost"),
+                                    QStringLiteral("127.0.0.1:%1").arg(streaming.port()));
+        check.setTimeout(c.kind == StreamingHttpServer::Slow ? 300ms : 20s);
+        const PeakMemory memory;
+        check.run();
+        EXPECT_LT(memory.growthMiB(), 60.0);
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.texts().join(u'|').toStdString();
+        EXPECT_LE(downloaded().size(), 1 << 20);
+        // What the server got rid of is what the client read plus the sockets' buffers.
+        EXPECT_LT(streaming.bodyBytesSent(), qint64(64) << 20);
+        EXPECT_GE(streaming.connections(), 1);
+    }
+
+    serve(200, entityBomb());
+    const PeakMemory memory;
+    check.run();
+    EXPECT_LT(memory.growthMiB(), 60.0);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
 TEST_F(UpdateCheckTest, YesOpensTheDownloadPageAndNoOpensNothing)

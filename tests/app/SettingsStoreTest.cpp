@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <linux/capability.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -180,4 +181,40 @@ TEST_F(SettingsStoreTest, ReadOnlyLocationRefusesWritesAndKeepsTheRest)
     EXPECT_EQ(store.readInteger("Resolution"), 4);
     EXPECT_EQ(store.readString("Path"), "/srv/Scans");
     EXPECT_FALSE(store.valueExists("HideUI"));
+}
+
+// A FIFO would block the read for ever, a device like /dev/zero never end it, and a folder
+// holds no values: each is an unreadable store, found without reading it, and left as it is.
+TEST_F(SettingsStoreTest, ASettingsFileThatIsNotARegularFileIsUnreadable)
+{
+    enum Kind { Fifo, Folder, Device };
+    const QString path = settingsFile();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    for (Kind kind : {Fifo, Folder, Device}) {
+        SCOPED_TRACE(kind);
+        QFile::remove(path);
+        QDir().rmdir(path);
+        switch (kind) {
+        case Fifo:
+            ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            break;
+        case Folder:
+            ASSERT_TRUE(QDir().mkdir(path));
+            break;
+        case Device:
+            ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), path));
+            break;
+        }
+        const auto type = [&] {
+            struct stat st{};
+            ::lstat(QFile::encodeName(path).constData(), &st);
+            return st.st_mode & S_IFMT;
+        };
+        const auto planted = type();
+        SettingsStore store;
+        EXPECT_EQ(failureOf([&] { store.valueExists("Lang"); }), "Failed to get data for 'Lang'");
+        EXPECT_EQ(failureOf([&] { store.readString("Path"); }), "Failed to get data for 'Path'");
+        EXPECT_EQ(failureOf([&] { store.writeInteger("Resolution", 4); }), "Failed to set data for 'Resolution'");
+        EXPECT_EQ(type(), planted);
+    }
 }

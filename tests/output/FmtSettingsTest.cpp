@@ -2,9 +2,14 @@
 #include "ScriptedDialogs.h"
 
 #include "app/SettingsStore.h"
+#include "output/MultipageExport.h"
 #include "output/Tfrm_fmtSettings.h"
 #include "ui_Tfrm_fmtSettings.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
 #include <QRadioButton>
 
 #include <memory>
@@ -121,4 +126,63 @@ TEST_F(FmtSettingsTest, WrongTypeIsReported)
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].text, "Invalid data type for 'JPEGCompression'");
     EXPECT_EQ(ui->TrackBar1->value(), 75);
+}
+
+// Searchable PDF files have a tab behind the window's two, which stay as they are: with
+// nothing stored the option is off and the interface's language is chosen; Save stores the
+// choice, Cancel nothing.
+TEST_F(FmtSettingsTest, SearchablePdfTabStoresItsChoice)
+{
+    EXPECT_EQ(window->size(), QSize(434, 278));
+    ASSERT_EQ(ui->PageControl1->count(), 3);
+    EXPECT_EQ(ui->PageControl1->widget(0), ui->TabSheet1);
+    EXPECT_EQ(ui->PageControl1->widget(1), ui->TabSheet2);
+    EXPECT_EQ(ui->PageControl1->tabText(2), "PDF");
+    showAndDo([&] {
+        EXPECT_EQ(ui->PageControl1->currentWidget(), ui->TabSheet1);
+        EXPECT_FALSE(window->chb_SearchablePDF->isChecked());
+        EXPECT_TRUE(window->chb_SearchablePDF->isEnabled());
+        EXPECT_EQ(window->chb_SearchablePDF->text(), "Searchable PDF (text recognition)");
+        EXPECT_EQ(window->cmb_OCRLanguage->currentText(), "English");
+        window->chb_SearchablePDF->click();
+        window->cmb_OCRLanguage->setCurrentIndex(2);
+        ui->Button1->click();
+    });
+    EXPECT_FALSE(SettingsStore().valueExists("SearchablePDF"));
+    EXPECT_TRUE(storedRecognitionLanguage().isEmpty());
+
+    showAndDo([&] {
+        EXPECT_EQ(window->cmb_OCRLanguage->currentText(), "English");
+        window->cmb_OCRLanguage->setCurrentIndex(1);
+        if (!window->chb_SearchablePDF->isChecked())
+            window->chb_SearchablePDF->click();
+        ui->Button2->click();
+    });
+    EXPECT_TRUE(SettingsStore().readBool("SearchablePDF"));
+    EXPECT_EQ(SettingsStore().readString("OCRLanguage"), "rus");
+    EXPECT_EQ(storedRecognitionLanguage(), "rus");
+    showAndDo([&] {
+        EXPECT_TRUE(window->chb_SearchablePDF->isChecked());
+        EXPECT_EQ(window->cmb_OCRLanguage->currentText(), "Russian");
+        ui->Button1->click();
+    });
+}
+
+// Without the language's data the option says so, is off and stays off when saved.
+TEST_F(FmtSettingsTest, SearchablePdfWithoutDataIsOff)
+{
+    {
+        SettingsStore store;
+        store.writeBool("SearchablePDF", true);
+        store.writeString("OCRLanguage", "deu");
+    }
+    qputenv("TESSDATA_PREFIX", QFile::encodeName(root()));
+    EXPECT_TRUE(storedRecognitionLanguage().isEmpty());
+    showAndDo([&] {
+        EXPECT_FALSE(window->chb_SearchablePDF->isEnabled());
+        EXPECT_FALSE(window->chb_SearchablePDF->isChecked());
+        EXPECT_EQ(window->lbl_OCRData->text(), "The text recognition data for German is not installed.");
+        ui->Button2->click();
+    });
+    EXPECT_FALSE(SettingsStore().readBool("SearchablePDF"));
 }

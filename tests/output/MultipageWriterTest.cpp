@@ -130,14 +130,14 @@ TEST_F(MultipageWriterTest, FailingFoldersGetNoDocument)
     {
         FailingFolder readOnly(scratchDir(), FailingFolder::ReadOnly);
         if (!readOnly.active())
-            GTEST_SKIP() << readOnly.reason().toStdString();
+            SKIP_OR_FAIL_UNDER_CI(readOnly.reason());
         QString error;
         EXPECT_FALSE(MultipageWriter::begin(out(QStringLiteral("doc.pdf")), {}, &error));
         EXPECT_FALSE(error.isEmpty());
     }
     FailingFolder full(scratchDir(), FailingFolder::Full);
     if (!full.active())
-        GTEST_SKIP() << full.reason().toStdString();
+        SKIP_OR_FAIL_UNDER_CI(full.reason());
     for (const char* name : {"doc.pdf", "doc.tif"}) {
         SCOPED_TRACE(name);
         QString error;
@@ -148,7 +148,7 @@ TEST_F(MultipageWriterTest, FailingFoldersGetNoDocument)
             ok = writer->appendPage(noisyPage(400, 400, 100), &error);
         ok = ok && writer->finish(&error);
         EXPECT_FALSE(ok);
-        EXPECT_FALSE(error.isEmpty());
+        EXPECT_TRUE(error.contains(QLatin1String("No space left on device"))) << error.toStdString();
         writer.reset();
         EXPECT_EQ(folderEntries(scratchDir()), QStringList());
     }

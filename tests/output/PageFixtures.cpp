@@ -10,6 +10,7 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sched.h>
@@ -218,6 +219,55 @@ QImage decodeFile(const QString& path)
     return ok ? image : QImage();
 }
 
+bool jpegHasQuality(const QByteArray& bytes, int quality)
+{
+    // The luminance table of the JPEG standard, which libjpeg scales by the quality.
+    static const int kBase[64] = {
+        16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19,  26,  58,  60,  55,
+        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29,  51,  87,  80,  62,
+        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64,  81,  104, 113, 92,
+        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98,  112, 100, 103, 99};
+    const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+    QList<int> expected;
+    for (int b : kBase)
+        expected << std::clamp((b * scale + 50) / 100, 1, 255);
+    // The first quantization table after the start of the first JPEG stream, 8-bit entries.
+    const qsizetype start = bytes.indexOf("\xff\xd8\xff");
+    const qsizetype dqt = start < 0 ? -1 : bytes.indexOf("\xff\xdb", start);
+    if (dqt < 0 || dqt + 5 + 64 > bytes.size() || (quint8(bytes[dqt + 4]) >> 4) != 0)
+        return false;
+    QList<int> found;
+    for (int i = 0; i < 64; ++i)
+        found << quint8(bytes[dqt + 5 + i]);
+    // Stored in zigzag order: the same entries, whatever the order.
+    std::sort(expected.begin(), expected.end());
+    std::sort(found.begin(), found.end());
+    return found == expected;
+}
+
+bool forEachTiffPage(const QString& path, const std::function<void(TIFF*)>& page)
+{
+    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!t)
+        return false;
+    do
+        page(t);
+    while (TIFFReadDirectory(t));
+    TIFFClose(t);
+    return true;
+}
+
+QList<int> tiffCompressions(const QString& path)
+{
+    QList<int> tags;
+    forEachTiffPage(path, [&](TIFF* t) {
+        uint16_t tag = 0;
+        TIFFGetField(t, TIFFTAG_COMPRESSION, &tag);
+        tags << tag;
+    });
+    return tags;
+}
+
 QString runTool(const QString& program, const QStringList& arguments, int* exitCode)
 {
     QProcess process;
@@ -226,6 +276,21 @@ QString runTool(const QString& program, const QStringList& arguments, int* exitC
     if (exitCode)
         *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+QList<QSizeF> pdfPageSizes(const QString& path)
+{
+    static const QRegularExpression count(QStringLiteral(R"(Pages: +(\d+))"));
+    const QString pages = count.match(runTool(QStringLiteral("pdfinfo"), {path})).captured(1);
+    const QString info = runTool(QStringLiteral("pdfinfo"),
+                                 {QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"), pages, path});
+    QList<QSizeF> sizes;
+    static const QRegularExpression page(QStringLiteral(R"(Page +\d+ size: +([\d.]+) x ([\d.]+) pts)"));
+    for (auto it = page.globalMatch(info); it.hasNext();) {
+        const auto m = it.next();
+        sizes.append(QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()));
+    }
+    return sizes;
 }
 
 void writeBytes(const QString& path, const QByteArray& bytes)

@@ -2,6 +2,8 @@
 
 #include "tests/output/PageFixtures.h"
 #include "output/MultipageExport.h"
+#include "app/SettingsStore.h"
+#include "scanner/ScannerLibrary.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,10 +36,7 @@ QByteArray head(const QString& path)
 QList<Page> tiffPages(const QString& path)
 {
     QList<Page> pages;
-    TIFF* t = TIFFOpen(QFile::encodeName(path).constData(), "r");
-    if (!t)
-        return pages;
-    do {
+    forEachTiffPage(path, [&](TIFF* t) {
         uint32_t w = 0, h = 0;
         TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
         TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
@@ -45,24 +44,8 @@ QList<Page> tiffPages(const QString& path)
         TIFFReadRGBAImageOriented(t, w, h, raster.data(), ORIENTATION_TOPLEFT, 0);
         const uint32_t p = raster[size_t(h / 2) * w + w / 2];
         pages.append({QSize(int(w), int(h)), qRgb(TIFFGetR(p), TIFFGetG(p), TIFFGetB(p))});
-    } while (TIFFReadDirectory(t));
-    TIFFClose(t);
+    });
     return pages;
-}
-
-// The size of every page of a PDF file in points, as pdfinfo reads them.
-QList<QSizeF> pdfPageSizes(const QString& path)
-{
-    static const QRegularExpression count(R"(Pages: +(\d+))");
-    const QString pages = count.match(runTool("pdfinfo", {path})).captured(1);
-    const QString info = runTool("pdfinfo", {"-f", "1", "-l", pages, path});
-    QList<QSizeF> sizes;
-    static const QRegularExpression page(R"(Page +\d+ size: +([\d.]+) x ([\d.]+) pts)");
-    for (auto it = page.globalMatch(info); it.hasNext();) {
-        const auto m = it.next();
-        sizes.append(QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()));
-    }
-    return sizes;
 }
 
 QList<QSizeF> expectedPdfSizes(const QList<int>& order)
@@ -125,6 +108,7 @@ TEST_F(ExportTest, SelectedPagesInListOrderFormatByTypedName)
         dialogs->messages.clear();
         dialogs->saveTitles.clear();
         dialogs->saveFilters.clear();
+        dialogs->saveFolders.clear();
         dialogs->saveNames.push_back(target(c.typed));
 
         action(c.command)->trigger();
@@ -134,6 +118,7 @@ TEST_F(ExportTest, SelectedPagesInListOrderFormatByTypedName)
                   QStringList{pdfCommand ? "Save multipage PDF" : "Save multipage TIFF"});
         EXPECT_EQ(dialogs->saveFilters,
                   QStringList{pdfCommand ? "PDF files (*.pdf)" : "TIFF files (*.tiff)"});
+        EXPECT_EQ(dialogs->saveFolders, QStringList{scratchDir()}); // the destination folder
         ASSERT_EQ(dialogs->messages.size(), 1);
         EXPECT_EQ(dialogs->messages[0].icon, Dialogs::Information);
         EXPECT_EQ(dialogs->messages[0].title, "Quillora");
@@ -153,6 +138,34 @@ TEST_F(ExportTest, SelectedPagesInListOrderFormatByTypedName)
         }
     }
     EXPECT_EQ(selectedCaptions(), (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
+}
+
+// The export writes with the format settings as stored: each TIFF choice as its own
+// compression, the stored JPEG quality, and 75 when none is stored. Stored, not what the
+// last scan handed to the scanner library: after a Save in the format settings window the
+// export follows what that window shows.
+TEST_F(ExportTest, StoredFormatSettingsChooseTheCompressionAndQuality)
+{
+    const int tags[] = {1, 2, 3, 4, 5, 7};   // none, RLE, G3, G4, LZW, JPEG
+    for (int index = 0; index < 6; ++index) {
+        SCOPED_TRACE(index);
+        SettingsStore().writeInteger("TIFFCompression", index);
+        const QString file = target(QStringLiteral("c%1.tiff").arg(index));
+        dialogs->saveNames.push_back(file);
+        action("Savetotiff")->trigger();
+        EXPECT_EQ(tiffCompressions(file), QList<int>(3, tags[index]));
+    }
+
+    const auto pdfBytes = [&](const QString& name) {
+        dialogs->saveNames.push_back(target(name));
+        action("SavetosinglePDF")->trigger();
+        QFile f(target(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    EXPECT_TRUE(jpegHasQuality(pdfBytes("unstored.pdf"), 75));
+    ScannerLibrary::instance().SetJpegQuality(30);   // as a scan before the Save would have
+    SettingsStore().writeInteger("JPEGCompression", 90);
+    EXPECT_TRUE(jpegHasQuality(pdfBytes("stored.pdf"), 90));
 }
 
 TEST_F(ExportTest, CancelledDialogChangesNothing)

@@ -17,7 +17,7 @@ struct Step
 } // namespace
 
 // The ten switches change only on selection notifications, on opening the context menu and
-// at the start of a scan job.
+// at the start of a scan job; the turning commands follow the selection alone.
 TEST_F(PaneTest, CommandStatesFollowTheirRules)
 {
     struct Case
@@ -61,6 +61,10 @@ TEST_F(PaneTest, CommandStatesFollowTheirRules)
             EXPECT_EQ(action(name)->isEnabled(), c.single) << name;
         for (const char* name : {"SavetosinglePDF", "Savetotiff", "SavetosinglePDF1", "SavetoTIFF1"})
             EXPECT_EQ(action(name)->isEnabled(), c.multipage) << name;
+        // Turning has a rule of its own: any entry selected, however the five stand.
+        for (const char* name : {"RotateLeft", "RotateRight", "RotateHalf", "RotateLeft1",
+                                 "RotateRight1", "RotateHalf1"})
+            EXPECT_EQ(action(name)->isEnabled(), c.selected > 0) << name;
         EXPECT_EQ(window->selectionCount(), c.selected);
     }
 }

@@ -1,6 +1,7 @@
 #include "SaneFixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -84,6 +85,37 @@ TEST_F(CommandLineScanTest, NoScannerReportsOnStandardErrorAndFails)
     EXPECT_NE(run.exitCode, 0);
     EXPECT_TRUE(run.err.contains("Unable to scan.")) << run.err.toStdString();
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+}
+
+// A negative resolution is an error, told on standard error before the scanner is touched;
+// it used to scan at the device's default and end with success.
+TEST_F(CommandLineScanTest, NegativeResolutionIsRefusedWithoutScanning)
+{
+    QStringList arguments = pageArguments();
+    arguments[0] = "/resolution=-300";
+    const Run run = quillora(arguments);
+    ASSERT_TRUE(run.finished);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains("The resolution -300 is not a number of dots per inch above zero"))
+        << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("Unable to scan.")) << run.err.toStdString();
+    EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+    EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+}
+
+// A network host that never answers does not hold the scan up: nothing is remembered, so
+// the local scanner is used without waiting for the network listing's deadline.
+TEST_F(CommandLineScanTest, SilentNetworkHostDoesNotHoldUpTheScan)
+{
+    SilentSaneHost host(saneConfigDir());
+    ASSERT_TRUE(host.listening());
+    QElapsedTimer timer;
+    timer.start();
+    const Run run = quillora(pageArguments());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(QFile::exists(scratchDir() + "/Page 1.png"));
+    EXPECT_LT(timer.elapsed(), 5000);
 }
 
 // A stored value of the wrong kind stops the show sequence before the scan: the error is

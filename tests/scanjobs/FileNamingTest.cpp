@@ -33,6 +33,7 @@ struct SuffixCase
     QString suffix;
     QString extension;
     QString expected;
+    QStringList danglingLinks = {};
 };
 
 TEST_F(FileNamingTest, NextFreeSuffixTable)
@@ -66,6 +67,8 @@ TEST_F(FileNamingTest, NextFreeSuffixTable)
          "1,000_1"},
         {"prefix not trimmed", {"Scan1.bmp"}, {}, "Scan ", "1", "bmp", "1"},
         {"prefix blank counts", {"Scan 1.bmp"}, {}, "Scan ", "1", "bmp", "1_1"},
+        // Nothing may be moved onto a link, whether or not it points anywhere.
+        {"a dangling link blocks the name", {}, {}, "Quillora_", "1", "bmp", "1_1", {"Quillora_1.bmp"}},
     };
     for (const SuffixCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -75,6 +78,8 @@ TEST_F(FileNamingTest, NextFreeSuffixTable)
             touch(f);
         for (const QString& d : c.folders)
             ASSERT_TRUE(QDir(scratchDir()).mkdir(d));
+        for (const QString& l : c.danglingLinks)
+            ASSERT_TRUE(QFile::link(scratchDir() + "/gone", scratchDir() + u'/' + l));
         EXPECT_EQ(NextFreeSuffix(c.suffix, inputs(c.prefix, c.extension)), c.expected);
     }
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Passes every call on to the real (SANE) library and writes down the job-facing ones with
 // their arguments. It can also play a paper jam after a number of pages, which the test
 // scanner cannot do between two sheets of one feeder run.
@@ -16,6 +18,9 @@ public:
 
     QStringList calls;
     int jamAfterPages = -1; // AcquireImage fails with a jam once this many pages came
+    // Called with the number of pages so far after each page arrives, before the job writes
+    // it: lets a test take the folder away between two sheets of one feeder run.
+    std::function<void(int pages)> afterPage;
     int pagesAcquired = 0;
     int released = 0;
     bool openSources = false; // a source is open (between a successful open and EndAcquisition)
@@ -108,6 +113,8 @@ public:
         }
         const Handle h = m_inner.AcquireImage(parent);
         pagesAcquired += h != 0;
+        if (h != 0 && afterPage)
+            afterPage(pagesAcquired);
         return h;
     }
     int ImageWidth(Handle h) override { return m_inner.ImageWidth(h); }

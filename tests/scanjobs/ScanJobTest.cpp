@@ -1,6 +1,7 @@
 #include "scanner/ScanJob.h"
 #include "RecordingLibrary.h"
 #include "SaneFixture.h"
+#include "tests/output/PageFixtures.h"
 #include "app/Error.h"
 #include "app/SettingsStore.h"
 #include "scanner/SourceDialog.h"
@@ -88,6 +89,13 @@ protected:
         ScannerLibrary::instance().EndAcquisition();
     }
 
+    static void writeBytesTo(const QString& path)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a folder");
+    }
+
     QStringList filesIn(const QString& dir) const
     {
         return QDir(dir).entryList(QDir::Files, QDir::Name);
@@ -136,6 +144,34 @@ TEST_F(ScanJobTest, FlatbedGivesOnePageFileCopyAndEntryWithLibraryCallsInOrder)
                             "SetSourceOptionD(1)", "SetPixelType(2)", "SetResolution(75)",
                             "AcquireImage", "EndAcquisition"));
     EXPECT_EQ(library.released, 1);
+}
+
+// Each choice of the format settings window reaches the page file as its own TIFF
+// compression; with no quality stored the JPEG quality is 75.
+TEST_F(ScanJobTest, StoredFormatSettingsReachThePageFiles)
+{
+    extension = "tiff";
+    const int tags[] = {1, 2, 3, 4, 5, 7};   // none, RLE, G3, G4, LZW, JPEG
+    for (int index = 0; index < 6; ++index) {
+        SCOPED_TRACE(index);
+        SettingsStore().writeInteger("TIFFCompression", index);
+        pages.clear();
+        run();
+        ASSERT_EQ(pages.size(), 1);
+        EXPECT_EQ(tiffCompressions(pages[0].outputPath), QList<int>{tags[index]});
+    }
+
+    extension = "jpg";
+    SettingsStore().deleteValue("TIFFCompression");
+    library.calls.clear();
+    pages.clear();
+    run();
+    ASSERT_EQ(pages.size(), 1);
+    QFile page(pages[0].outputPath);
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(jpegHasQuality(page.readAll(), 75));
+    EXPECT_TRUE(library.calls.contains("SetJpegQuality(75)"));
+    EXPECT_FALSE(library.calls.join(u' ').contains("SetTiffCompression")); // the library's own stays
 }
 
 TEST_F(ScanJobTest, WithTheScannersOwnDialogEachScanIsAPageUntilTheUserCloses)
@@ -243,31 +279,64 @@ TEST_F(ScanJobTest, JamAfterSomePagesKeepsThemAndReports)
               QStringList({"EndAcquisition", "ReportLastError(Unable to scan.)"}));
 }
 
-TEST_F(ScanJobTest, UnwritableFolderKeepsCopiesAndEntriesAndReportsAtTheEnd)
+TEST_F(ScanJobTest, AFolderThatCannotTakeTheFileIsFoundBeforeAnySheetIsPulled)
 {
     useFeeder();
-    // A read-only folder where permissions hold (not for root); a vanished one everywhere.
-    const QString readOnly = folder + "/read-only";
-    ASSERT_TRUE(QDir().mkpath(readOnly));
-    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
-    folder = QFileInfo(readOnly).isWritable() ? folder + "/vanished" : readOnly;
+    const QString plainFile = folder + "/a-file";
+    writeBytesTo(plainFile);
+    const struct { const char* what; QString folder; const char* reason; } cases[] = {
+        {"missing", folder + "/missing", "No such file or directory"},
+        {"a file", plainFile, "Not a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder = c.folder;
+        library.calls.clear();
+        dialogs.messages.clear();
+        const ScanJobResult result = run();
 
+        EXPECT_EQ(result.pages, 0);
+        EXPECT_FALSE(library.calls.contains("AcquireImage"));
+        EXPECT_TRUE(pages.isEmpty());
+        EXPECT_TRUE(filesIn(tempDir()).isEmpty());
+        EXPECT_EQ(counter, 1);
+        EXPECT_FALSE(library.openSources);
+        ASSERT_EQ(dialogs.messages.size(), 1);
+        EXPECT_EQ(dialogs.messages.first().text,
+                  "Unable to scan.\nCannot create a file in " + c.folder + ": " + c.reason);
+    }
+}
+
+// A feeder run stops at the first page that cannot be written: the pages before stay, the
+// failed sheet stays in the pane through its copy, and the failure is told once.
+TEST_F(ScanJobTest, FeederRunStopsAtTheFirstPageThatCannotBeWritten)
+{
+    useFeeder();
+    folder += "/scans";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString movedAway = folder + "-moved";
+    library.afterPage = [&](int n) {
+        if (n == 4) {
+            ASSERT_TRUE(QDir().rename(folder, movedAway));
+        }
+    };
     const ScanJobResult result = run();
 
-    EXPECT_EQ(result.pages, 10);
-    ASSERT_EQ(pages.size(), 10);
-    EXPECT_TRUE(filesIn(folder).isEmpty());
-    EXPECT_EQ(filesIn(tempDir()).size(), 10);
-    for (const ScannedPage& page : pages) {
-        EXPECT_FALSE(page.written);
-        EXPECT_TRUE(QFileInfo(page.copyPath).isFile());
-    }
-    EXPECT_EQ(pages.last().caption, "Quillora_10.jpg");
-    EXPECT_EQ(result.failures.size(), 10);
+    EXPECT_EQ(result.pages, 4);
+    EXPECT_EQ(library.calls.count(QStringLiteral("AcquireImage")), 4);
+    EXPECT_THAT(filesIn(movedAway), ElementsAre("Quillora_1.jpg", "Quillora_2.jpg", "Quillora_3.jpg"));
+    ASSERT_EQ(pages.size(), 4);
+    EXPECT_TRUE(pages[2].written);
+    EXPECT_FALSE(pages[3].written);
+    EXPECT_EQ(pages[3].caption, "Quillora_4.jpg");
+    EXPECT_TRUE(QFileInfo(pages[3].copyPath).isFile());
+    EXPECT_EQ(QImageReader(pages[3].copyPath).size(), QSize(236, 295));
+    EXPECT_EQ(result.failures.size(), 1);
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages.first().text.startsWith("Unable to scan.\n" + folder +
-                                                         "/Quillora_1.jpg: "))
-        << dialogs.messages.first().text.toStdString();
+    const QString text = dialogs.messages.first().text;
+    EXPECT_TRUE(text.startsWith("Unable to scan.\n" + folder + "/Quillora_4.jpg: ")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("No such file or directory")) << text.toStdString();
+    EXPECT_FALSE(library.openSources);
 }
 
 TEST_F(ScanJobTest, SameSuffixAgainKeepsBothCopies)
@@ -361,9 +430,11 @@ TEST_F(ScanJobTest, CommandLineScanIntoMissingFolderFails)
         runCommandLineScan(library, scan, cliCounter, "Unable to scan.");
 
     EXPECT_FALSE(result.written);
+    EXPECT_FALSE(library.calls.contains("AcquireImage"));   // nothing was scanned to be lost
     EXPECT_FALSE(library.openSources);
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages.first().text.startsWith("Unable to scan.\n"));
+    EXPECT_EQ(dialogs.messages.first().text,
+              "Unable to scan.\nCannot create a file in " + folder + "/missing: No such file or directory");
 }
 
 } // namespace

@@ -7,7 +7,10 @@
 #include "ui/Tfrm_Main.h"
 #include "ui_Tfrm_Main.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QImageReader>
+#include <QPointer>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -16,13 +19,32 @@
 namespace {
 
 // The scanner list over a library that lists the names a case needs (the test scanner's
-// two devices share one name).
+// two devices share one name). lateNames answer after the rest, as network scanners do,
+// when the test calls answerLate().
 struct ListingLibrary : RecordingLibrary
 {
     using RecordingLibrary::RecordingLibrary;
     QList<QByteArray> names;
+    QList<QByteArray> lateNames;
+    bool lateAnswered = true;
     bool canList = true;
     int position = 0;
+    QPointer<QObject> lateReceiver;
+    std::function<void()> lateDone;
+
+    bool sourceListComplete() override { return lateAnswered; }
+    void whenSourceListComplete(QObject* receiver, std::function<void()> done) override
+    {
+        lateReceiver = receiver;
+        lateDone = std::move(done);
+    }
+    void answerLate()
+    {
+        names += lateNames;
+        lateAnswered = true;
+        if (lateReceiver && lateDone)
+            std::exchange(lateDone, {})();
+    }
 
     int BeginSourceList() override
     {
@@ -184,6 +206,94 @@ TEST_F(ScannerPageTest, EmptyListShowsNoMessage)
     open({});
     EXPECT_EQ(ui().lv_Devices->count(), 0);
     EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+// Network scanners answer after the window shows: they are appended, and the remembered one
+// is selected unless the user has chosen another meanwhile.
+TEST_F(ScannerPageTest, LateScannersAreAppendedWithoutTakingTheUsersChoice)
+{
+    for (const bool userChose : {false, true}) {
+        SCOPED_TRACE(userChose);
+        remember("Net B");
+        listing.names = {};
+        listing.lateNames = {"Net B"};
+        listing.lateAnswered = false;
+        open({"Local A"});
+        ASSERT_EQ(ui().lv_Devices->count(), 1);
+        EXPECT_FALSE(ui().btn_Next->isEnabled());
+        if (userChose)
+            QTest::mouseClick(ui().lv_Devices->viewport(), Qt::LeftButton, {}, rowCenter(0));
+        listing.answerLate();
+        ASSERT_EQ(ui().lv_Devices->count(), 2);
+        EXPECT_EQ(ui().lv_Devices->item(1)->text(), "Net B");
+        ASSERT_EQ(ui().lv_Devices->selectedItems().size(), 1);
+        EXPECT_EQ(ui().lv_Devices->selectedItems().first()->text(),
+                  userChose ? "Local A" : "Net B");
+        EXPECT_EQ(ui().chb_Remember->isChecked(), !userChose);
+        EXPECT_TRUE(dialogs.messages.isEmpty());
+        window.reset();
+    }
+}
+
+// Whether there is no scanner at all is known once the last part of the listing is in; it
+// is told then, and only to a window someone can see.
+TEST_F(ScannerPageTest, NoScannerAtAllIsToldOnceTheListingIsComplete)
+{
+    for (const bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden);
+        dialogs.messages.clear();
+        listing.lateAnswered = false;
+        open({});
+        EXPECT_TRUE(dialogs.messages.isEmpty());
+        if (hidden)
+            window->hide();
+        listing.answerLate();
+        EXPECT_EQ(dialogs.texts(),
+                  hidden ? QStringList() : QStringList({"No scanner devices found."}));
+        window.reset();
+    }
+}
+
+// The same with SANE itself: no backend lists a device.
+TEST_F(ScannerPageTest, NoDeviceFromSaneIsTold)
+{
+    QFile dll(saneConfigDir() + "/dll.conf");
+    ASSERT_TRUE(dll.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    dll.close();
+    ScannerLibrary::setInstance(nullptr);
+    window = std::make_unique<Tfrm_Main>();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages.size(), 1, 15000);
+    EXPECT_EQ(dialogs.messages.first().title, "TWAIN Alert");
+    EXPECT_EQ(dialogs.messages.first().text, "No scanner devices found.");
+    EXPECT_EQ(ui().lv_Devices->count(), 0);
+}
+
+// A network host that never answers: the window shows at once with the local scanners, and
+// the remembered one scans right away.
+TEST_F(ScannerPageTest, SilentNetworkHostHoldsUpNeitherTheWindowNorTheScan)
+{
+    SilentSaneHost host(saneConfigDir());
+    ASSERT_TRUE(host.listening());
+    remember("Noname frontend-tester");
+    ScannerLibrary::setInstance(nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    window = std::make_unique<Tfrm_Main>();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(ui().lv_Devices->count(), 2);
+    ASSERT_FALSE(ui().lv_Devices->selectedItems().isEmpty());
+    ui().chb_UI->setChecked(true);
+    ui().cmb_Resolution->setCurrentIndex(0);
+    ui().cb_Format->setCurrentIndex(3);
+    ui().edt_Path->setText(scratchDir());
+    window->RunScanJob();
+    EXPECT_EQ(ui().lv_Images->count(), 1);
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.texts().join('|').toStdString();
 }
 
 TEST_F(ScannerPageTest, DoubleClickOnScannerMovesOn)

@@ -7,6 +7,7 @@
 #include "scanner/SourceOptions.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -15,6 +16,9 @@
 #include <memory>
 
 #include <tiffio.h>
+
+#include <signal.h>
+#include <sys/time.h>
 
 namespace {
 
@@ -63,6 +67,87 @@ TEST_F(ScannerLibraryTest, ListsEveryDeviceByProductName)
         names << QString::fromLatin1(name);
     EXPECT_EQ(names, QStringList({kTester, kTester}));
     EXPECT_EQ(lib->NextSourceName(name), 0);
+}
+
+// A network host that never answers hides no local scanner and holds nothing up: the local
+// devices are listed at once and can be scanned from while the network listing hangs; it
+// ends by its deadline and adds nothing.
+TEST_F(ScannerLibraryTest, SilentNetworkHostDelaysNothingLocal)
+{
+    SilentSaneHost host(saneConfigDir());
+    ASSERT_TRUE(host.listening());
+    qputenv("QUILLORA_SCANNER_DEADLINE_MS", "3000");
+    lib = std::make_unique<SaneScannerLibrary>();
+
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(lib->BeginSourceList(), 1) << qPrintable(lib->LastErrorText());
+    char name[ScannerLibrary::SourceNameSize];
+    QStringList names;
+    while (lib->NextSourceName(name))
+        names << QString::fromLatin1(name);
+    EXPECT_EQ(names, QStringList({kTester, kTester}));
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_FALSE(lib->sourceListComplete());
+
+    open(2, 50);
+    EXPECT_NE(lib->AcquireImage(nullptr), 0u) << qPrintable(lib->LastErrorText());
+    lib->EndAcquisition();
+    EXPECT_LT(timer.elapsed(), 2000);
+
+    lib->finishSourceList();
+    EXPECT_TRUE(lib->sourceListComplete());
+    EXPECT_EQ(lib->NextSourceName(name), 0);
+    EXPECT_LT(timer.elapsed(), 6000);
+}
+
+// SANE runs in the helper alone: after a listing and a scan none of it is mapped here, and
+// the page's pixels are the helper's shared memory itself, not a copy of it.
+TEST_F(ScannerLibraryTest, SaneStaysOutOfThisProcessAndPagesAreNotCopied)
+{
+    ASSERT_EQ(lib->BeginSourceList(), 1);
+    open(2, 100);
+    const ScannerLibrary::Handle page = lib->AcquireImage(nullptr);
+    ASSERT_NE(page, 0u) << qPrintable(lib->LastErrorText());
+    const quintptr pixels = quintptr(lib->image(page).constBits());
+
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    QByteArray pageMapping;
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+        EXPECT_FALSE(line.contains("libsane")) << line.constData();
+        const QList<QByteArray> range = line.left(line.indexOf(' ')).split('-');
+        if (range.size() == 2 && range[0].toULongLong(nullptr, 16) <= pixels
+            && pixels < range[1].toULongLong(nullptr, 16))
+            pageMapping = line;
+    }
+    EXPECT_TRUE(pageMapping.contains("/memfd:quillora-page")) << pageMapping.constData();
+}
+
+SaneScannerLibrary* g_interrupted = nullptr;
+void cancelFromSignal(int) { g_interrupted->requestCancel(); }
+
+// Ctrl-C of a command-line scan: a signal handler asks the page to stop, and it stops soon
+// (cancelling is a normal end, not a failure).
+TEST_F(ScannerLibraryTest, CancelAskedFromASignalHandlerStopsThePage)
+{
+    open(2, 300);
+    setOption("read-delay", true);
+    setOption("read-delay-duration", 200000); // a page of many seconds
+    g_interrupted = lib.get();
+    struct sigaction action = {};
+    action.sa_handler = cancelFromSignal;
+    struct sigaction before = {};
+    ASSERT_EQ(sigaction(SIGALRM, &action, &before), 0);
+    itimerval in300ms = {{0, 0}, {0, 300000}};
+    setitimer(ITIMER_REAL, &in300ms, nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(lib->AcquireImage(nullptr), 0u);
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_EQ(lib->LastErrorCode(), 0) << qPrintable(lib->LastErrorText());
+    EXPECT_EQ(lib->GetTwainState(), ScannerLibrary::StateSourceOpen);
+    sigaction(SIGALRM, &before, nullptr);
 }
 
 TEST(SourceNameTest, LongNamesAreCutBetweenCharacters)
@@ -303,8 +388,13 @@ TEST_F(ScannerLibraryTest, DecodesEveryKindOfFrame)
         {"padding", 2, {{"ppl-loss", 7}}, 7},
         {"hand scanner", 2, {{"hand-scanner", yes}}},
         {"small reads", 1, {{"read-limit", yes}, {"read-limit-size", 113}}},
-        // Pages of several megabytes are held in memory of their own kind (huge pages).
         {"large colour", 2, {}, 0, 0, 300},
+        // Lines as long as the page's rows go straight into the page, undecoded.
+        {"gray into place", 1, {}, 0, 0, 75},
+        {"colour into place", 2, {}, 0, 0, 75},
+        {"gray 1 into place", 0, {}, 0, 0, 122},
+        // Of unknown length, and longer than the memory first set aside for it.
+        {"hand scanner into place", 1, {{"hand-scanner", yes}}, 0, 0, 300},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

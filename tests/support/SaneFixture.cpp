@@ -3,6 +3,11 @@
 #include <QDir>
 #include <QFile>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 bool writeSaneTestConfig(const QString& dir, const QStringList& extraTestConfLines)
 {
     if (!QDir().mkpath(dir))
@@ -39,4 +44,37 @@ QString SaneFixture::saneConfigDir() const { return root() + QStringLiteral("/sa
 void SaneFixture::writeTestConf(const QStringList& extraLines)
 {
     ASSERT_TRUE(writeSaneTestConfig(saneConfigDir(), extraLines));
+}
+
+SilentSaneHost::SilentSaneHost(const QString& saneConfigDir, bool withTestBackend)
+{
+    // SANE's net port, on a loopback address picked from the process id.
+    for (unsigned attempt = 0; attempt < 16 && m_socket < 0; ++attempt) {
+        const unsigned n = unsigned(getpid()) * 16 + attempt;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(6566);
+        address.sin_addr.s_addr = htonl(0x7F000000u | (1 + n % 0xFFFFFD));
+        const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+            && listen(s, 16) == 0) {
+            m_socket = s;
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+            QFile net(saneConfigDir + QStringLiteral("/net.conf"));
+            if (net.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                net.write(QByteArray(text) + '\n');
+        } else if (s >= 0) {
+            close(s);
+        }
+    }
+    QFile dll(saneConfigDir + QStringLiteral("/dll.conf"));
+    if (dll.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        dll.write(withTestBackend ? "net\ntest\n" : "net\n");
+}
+
+SilentSaneHost::~SilentSaneHost()
+{
+    if (m_socket >= 0)
+        close(m_socket);
 }

@@ -22,3 +22,20 @@ protected:
 // Writes dll.conf (only `test`) and test.conf into dir; shared with the bench and the
 // README's demo run, which use the same recipe from a shell script.
 bool writeSaneTestConfig(const QString& dir, const QStringList& extraTestConfLines = {});
+
+// A network scanner host that accepts connections and never answers, as a hung saned or a
+// dead network scanner does. The private SANE configuration gets the `net` backend beside
+// `test`, pointed at it. The host listens on an address of its own in 127.0.0.0/8, so tests
+// running at the same time do not meet on SANE's fixed port.
+class SilentSaneHost
+{
+public:
+    // Starts listening and writes dll.conf ("net", then "test" unless withTestBackend is
+    // false) and net.conf into saneConfigDir.
+    SilentSaneHost(const QString& saneConfigDir, bool withTestBackend = true);
+    ~SilentSaneHost();
+    bool listening() const { return m_socket >= 0; }
+
+private:
+    int m_socket = -1;
+};

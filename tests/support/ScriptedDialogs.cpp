@@ -16,11 +16,12 @@ Dialogs::Button ScriptedDialogs::message(Icon icon, const QString& title, const 
     return defaultButton != NoButton ? defaultButton : Ok;
 }
 
-QString ScriptedDialogs::saveFileName(const QString& title, const QString&, const QString& filter,
-                                      const QString& defaultSuffix)
+QString ScriptedDialogs::saveFileName(const QString& title, const QString& directory,
+                                      const QString& filter, const QString& defaultSuffix)
 {
     saveTitles.append(title);
     saveFilters.append(filter);
+    saveFolders.append(directory);
     if (saveNames.empty())
         return {};
     QString name = saveNames.front();
@@ -30,9 +31,10 @@ QString ScriptedDialogs::saveFileName(const QString& title, const QString&, cons
     return name;
 }
 
-QString ScriptedDialogs::existingDirectory(const QString& title, const QString&)
+QString ScriptedDialogs::existingDirectory(const QString& title, const QString& start)
 {
     folderTitles.append(title);
+    folderStarts.append(start);
     if (folders.empty())
         return {};
     QString f = folders.front();

@@ -41,7 +41,9 @@ public:
     QList<Shown> messages;
     QList<QString> saveTitles;
     QList<QString> saveFilters;  // the filter each save dialog offered
+    QList<QString> saveFolders;  // the folder each save dialog opened in
     QList<QString> folderTitles;
+    QList<QString> folderStarts; // the folder each folder picker opened in
     int previews = 0;
     int modals = 0;
 

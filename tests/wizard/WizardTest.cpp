@@ -141,14 +141,16 @@ TEST_F(WizardTest, WholeRoadToScanAgain)
     EXPECT_FALSE(ui().btn_Back->isEnabled());
     EXPECT_TRUE(QFileInfo::exists(folder + "/Quillora_1.png"));
 
-    // Scan again asks nothing about the folder, even once it is gone.
+    // Scan again asks nothing about the folder, even once it is gone; the job itself finds
+    // it gone before the scanner starts, and scans nothing to lose.
     ASSERT_TRUE(QDir(folder).removeRecursively());
     dialogs.messages.clear();
     ui().btn_Next->click();
     EXPECT_EQ(page(), ui().TabSheet4);
-    EXPECT_EQ(ui().lv_Images->count(), 2);
-    for (const auto& m : dialogs.messages)
-        EXPECT_NE(m.text, "Selected directory doesn't esists. \nDo you want to create it?");
+    EXPECT_EQ(ui().lv_Images->count(), 1);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].text,
+              "Unable to scan.\nCannot create a file in " + folder + ": No such file or directory");
 }
 
 TEST_F(WizardTest, EmptyFolderBox)
@@ -269,12 +271,15 @@ TEST_F(WizardTest, FailedFirstJobCanGoBack)
 TEST_F(WizardTest, FolderPickerAndNamingButtons)
 {
     open();
+    // The picker opens in the folder box's folder, or above it where that is still to be made.
+    ui().edt_Path->setText(scratchDir() + "/to be made/below");
     dialogs.folders.push_back(scratchDir());
     ui().btn_Folder->click();
     EXPECT_EQ(dialogs.folderTitles, QList<QString>{"Pick a Directory"});
     EXPECT_EQ(ui().edt_Path->text(), scratchDir());
     ui().btn_Folder->click(); // cancelled: nothing changes
     EXPECT_EQ(ui().edt_Path->text(), scratchDir());
+    EXPECT_EQ(dialogs.folderStarts, (QList<QString>{scratchDir(), scratchDir()}));
 
     ui().RadioButton2->click();
     EXPECT_FALSE(ui().edt_Start->isEnabled());
