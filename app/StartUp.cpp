@@ -1,7 +1,10 @@
 #include "app/StartUp.h"
 
 #include "about/FileVersion.h"
+#include "scanner/CommandLineRun.h"
+#include "scanner/SaneScannerLibrary.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
 #include <QStringList>
@@ -79,12 +82,20 @@ std::optional<int> answerBeforeStart(const ParsedCommandLine& commandLine)
     return std::nullopt;
 }
 
-void chooseWindowSystem(const ParsedCommandLine& commandLine)
+int runWithoutWindows(int argc, char** argv, const ParsedCommandLine& commandLine)
 {
-    if (commandLine.needsNoWindow()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return;
-    }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Quillora"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillora"));
+    auto& library = dynamic_cast<SaneScannerLibrary&>(ScannerLibrary::instance());
+    const int code = commandLine.script.listDevices ? listDevicesForCommandLine(library)
+                                                    : RunCommandLineScan(commandLine, library);
+    ScannerLibrary::shutdown();
+    return code;
+}
+
+void chooseWindowSystemForWizard()
+{
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         return; // a platform chosen on purpose is taken at its word
     qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")

@@ -15,11 +15,15 @@ ParsedCommandLine commandLineOfProcess(int argc, char** argv);
 // where there is no display at all; the exit code then, or nothing when the run goes on.
 std::optional<int> answerBeforeStart(const ParsedCommandLine& commandLine);
 
-// Picks the window system before the application object exists. A run that needs no window
-// (a command-line scan) never connects to a display, so a missing, stale or refused one cannot
-// stop it. The wizard gets its usual platform with a windowless fallback, so that a display
-// that cannot be opened is told in one line (wizardLacksDisplay) instead of an abort.
-void chooseWindowSystem(const ParsedCommandLine& commandLine);
+// A command line that needs no window (a scan, --list-devices) is carried out without one,
+// and without connecting to any display, so a missing, stale or refused one cannot stop it.
+// Returns the exit code.
+int runWithoutWindows(int argc, char** argv, const ParsedCommandLine& commandLine);
+
+// Picks the window system for the wizard before the application object exists: its usual
+// platform with a windowless fallback, so that a display that cannot be opened is told in one
+// line (wizardLacksDisplay) instead of an abort.
+void chooseWindowSystemForWizard();
 
 // After the application object exists: true (and one line on standard error said why) when
 // the wizard was to be shown but no display could be opened.

@@ -35,8 +35,9 @@ int main(int argc, char** argv)
         return *answered;
     // A command-line scan runs without windows, whatever display there is or is not; its
     // messages go to standard error and nothing waits for an answer.
-    const bool withoutDisplay = commandLine.needsNoWindow();
-    chooseWindowSystem(commandLine);
+    if (commandLine.needsNoWindow())
+        return runWithoutWindows(argc, argv, commandLine);
+    chooseWindowSystemForWizard();
     QuilloraApplication app(argc, argv);
     if (wizardLacksDisplay(app))
         return ExitFailure;
@@ -53,14 +54,11 @@ int main(int argc, char** argv)
     WidgetDialogs dialogs;
     // The scanner's own dialog and the progress window of a hidden-dialog read.
     WidgetAcquisitionUi acquisitionUi;
-    if (!withoutDisplay) {
-        Dialogs::setCurrent(&dialogs);
-        AcquisitionUi::setCurrent(&acquisitionUi);
-    }
+    Dialogs::setCurrent(&dialogs);
+    AcquisitionUi::setCurrent(&acquisitionUi);
 
     std::unique_ptr<Tfrm_Main> mainWindow;
     try {
-        // Creating the main window reads the command line, before any other window exists.
         mainWindow = std::make_unique<Tfrm_Main>();
         auto* about = new Tfrm_About(mainWindow.get());
         auto* formatSettings = new Tfrm_fmtSettings(mainWindow.get());
@@ -77,7 +75,6 @@ int main(int argc, char** argv)
     const QString screenshot = qEnvironmentVariable("QUILLORA_SCREENSHOT");
     if (!screenshot.isEmpty())
         saveScreenshotAndQuit(mainWindow.get(), screenshot);
-    // 0 when the main window closes; a command-line scan that wrote no page asks for another.
     const int code = app.exec();
     mainWindow.reset();
     AcquisitionUi::setCurrent(nullptr);
