@@ -165,6 +165,11 @@ void SettingsStore::write(const QString& name, const QVariant& value)
     if (!m_readable)
         failWrite(name);
     const QVariant previous = m_settings->value(name);
+    // What is stored already needs no writing: each write rewrites the file and waits for the
+    // disk, and a command-line scan writes back the same values at every run.
+    if (previous.isValid() == value.isValid()
+        && (!value.isValid() || previous.toString() == value.toString()))
+        return;
     if (value.isValid())
         m_settings->setValue(name, value);
     else

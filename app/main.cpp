@@ -2,8 +2,8 @@
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
 #include "app/QuilloraApplication.h"
+#include "app/StartUp.h"
 #include "output/Tfrm_fmtSettings.h"
-#include "scanner/HeadlessScan.h"
 #include "scanner/ScannerLibrary.h"
 #include "scanner/WidgetAcquisitionUi.h"
 #include "ui/Artwork.h"
@@ -30,10 +30,17 @@ void saveScreenshotAndQuit(QWidget* window, const QString& file)
 
 int main(int argc, char** argv)
 {
-    // A command-line scan without a display runs without windows; its messages go to
-    // standard error and nothing waits for an answer.
-    const bool withoutDisplay = prepareCommandLineScanWithoutDisplay(argc, argv);
+    const ParsedCommandLine commandLine = commandLineOfProcess(argc, argv);
+    if (const std::optional<int> answered = answerBeforeStart(commandLine))
+        return *answered;
+    // A command-line scan runs without windows, whatever display there is or is not; its
+    // messages go to standard error and nothing waits for an answer.
+    if (commandLine.needsNoWindow())
+        return runWithoutWindows(argc, argv, commandLine);
+    chooseWindowSystemForWizard();
     QuilloraApplication app(argc, argv);
+    if (wizardLacksDisplay(app))
+        return ExitFailure;
     // The main window is an ordinary top-level window, so it is the one the task bar shows;
     // the other windows are its children and get no task-bar button of their own.
     QApplication::setApplicationName(QStringLiteral("Quillora"));
@@ -47,14 +54,11 @@ int main(int argc, char** argv)
     WidgetDialogs dialogs;
     // The scanner's own dialog and the progress window of a hidden-dialog read.
     WidgetAcquisitionUi acquisitionUi;
-    if (!withoutDisplay) {
-        Dialogs::setCurrent(&dialogs);
-        AcquisitionUi::setCurrent(&acquisitionUi);
-    }
+    Dialogs::setCurrent(&dialogs);
+    AcquisitionUi::setCurrent(&acquisitionUi);
 
     std::unique_ptr<Tfrm_Main> mainWindow;
     try {
-        // Creating the main window reads the command line, before any other window exists.
         mainWindow = std::make_unique<Tfrm_Main>();
         auto* about = new Tfrm_About(mainWindow.get());
         auto* formatSettings = new Tfrm_fmtSettings(mainWindow.get());
@@ -71,7 +75,6 @@ int main(int argc, char** argv)
     const QString screenshot = qEnvironmentVariable("QUILLORA_SCREENSHOT");
     if (!screenshot.isEmpty())
         saveScreenshotAndQuit(mainWindow.get(), screenshot);
-    // 0 when the main window closes; a command-line scan that wrote no page asks for another.
     const int code = app.exec();
     mainWindow.reset();
     AcquisitionUi::setCurrent(nullptr);

@@ -39,12 +39,6 @@ constexpr OwnTextRow kRows[] = {
     {"a11y.zoom", "Zoom", "Масштаб", "Zoom"},
     {"a11y.pagePreview", "Page preview", "Просмотр страницы", "Seitenvorschau"},
 
-    // The command-line scan.
-    {"commandline.negativeResolution",
-     "The resolution %1 is not a number of dots per inch above zero: nothing was scanned.",
-     "Разрешение %1 не является положительным числом точек на дюйм: ничего не отсканировано.",
-     "Die Auflösung %1 ist keine positive Zahl von Punkten pro Zoll: es wurde nichts gescannt."},
-
     // The scanner helper program that runs the scanner drivers.
     {"scanner.driverMissing", "The scanner driver could not be started",
      "Не удалось запустить драйвер сканера", "Der Scannertreiber konnte nicht gestartet werden"},

@@ -289,10 +289,23 @@ public:
     explicit PartialFile(QString path) : m_path(std::move(path)) {}
     ~PartialFile() { discardTemporary(m_path); }
     const QString& path() const { return m_path; }
-    bool moveTo(const QString& target, QString* error)
+    bool moveTo(const QString& target, bool replace, QString* error)
     {
-        if (!moveReplacing(m_path, target, error))
-            return false;
+        if (replace) {
+            if (!moveReplacing(m_path, target, error))
+                return false;
+        } else {
+            switch (moveWithoutReplacing(m_path, target, error)) {
+            case MoveResult::Moved:
+                break;
+            case MoveResult::TargetExists:
+                if (error)
+                    *error = QStringLiteral("%1 exists already and is not replaced").arg(target);
+                return false;
+            case MoveResult::Failed:
+                return false;
+            }
+        }
         m_path.clear();
         return true;
     }
@@ -313,8 +326,9 @@ bool refuse(QString* error, const QString& text)
 class DocumentWriter : public MultipageWriter
 {
 public:
-    DocumentWriter(QString target, QString temporary)
-        : m_target(std::move(target)), m_partial(std::move(temporary))
+    DocumentWriter(QString target, QString temporary, bool replaceExisting)
+        : m_target(std::move(target)), m_partial(std::move(temporary)),
+          m_replaceExisting(replaceExisting)
     {
     }
 
@@ -331,7 +345,7 @@ public:
         if (m_pages == 0)
             return refuse(error, QStringLiteral("No pages to write to %1").arg(m_target));
         m_failed = true;
-        if (!complete(error) || !m_partial.moveTo(m_target, error))
+        if (!complete(error) || !m_partial.moveTo(m_target, m_replaceExisting, error))
             return false;
         m_failed = false;
         m_finished = true;
@@ -360,6 +374,7 @@ private:
 
     QString m_target;
     PartialFile m_partial;   // a base member: removed after the subclass has closed its file
+    bool m_replaceExisting;
     int m_pages = 0;
     bool m_failed = false;
     bool m_finished = false;
@@ -369,7 +384,7 @@ class PdfMultipageWriter final : public DocumentWriter
 {
 public:
     PdfMultipageWriter(QString target, QString temporary, const ImageWriteOptions& options)
-        : DocumentWriter(std::move(target), std::move(temporary)), m_pdf(m_file),
+        : DocumentWriter(std::move(target), std::move(temporary), options.replaceExisting), m_pdf(m_file),
           m_quality(std::clamp(options.jpegQuality, 1, 100)), m_language(options.recognitionLanguage)
     {
     }
@@ -415,7 +430,7 @@ class TiffMultipageWriter final : public DocumentWriter
 {
 public:
     TiffMultipageWriter(QString target, QString temporary, const ImageWriteOptions& options)
-        : DocumentWriter(std::move(target), std::move(temporary)), m_options(options)
+        : DocumentWriter(std::move(target), std::move(temporary), options.replaceExisting), m_options(options)
     {
     }
 

@@ -15,6 +15,9 @@ struct ImageWriteOptions
     // PDF pages get the words recognised in this language as invisible text (a Tesseract
     // language name such as "eng"); empty: none.
     QString recognitionLanguage;
+    // Multipage files: finishing may replace a file of that name (the save dialog has asked
+    // the user); false: a name taken by then fails the file instead.
+    bool replaceExisting = true;
 };
 
 // Writes one page; the encoder is chosen by the extension, letter case ignored: bmp gif jpg

@@ -704,12 +704,23 @@ SaneScannerLibrary::Handle SaneScannerLibrary::LoadImageFile(const QString& path
 
 int SaneScannerLibrary::BeginMultipageFile(const QString& path)
 {
+    return beginMultipage(path, true);
+}
+
+int SaneScannerLibrary::BeginNewMultipageFile(const QString& path)
+{
+    return beginMultipage(path, false);
+}
+
+int SaneScannerLibrary::beginMultipage(const QString& path, bool replaceExisting)
+{
     clearError();
     m_multipage.reset(); // an unfinished earlier file is dropped, not half-kept
     m_multipageFailed = false;
     QString error;
-    m_multipage =
-        MultipageWriter::begin(path, writeOptions(m_jpegQuality, m_tiffCompression), &error);
+    ImageWriteOptions options = writeOptions(m_jpegQuality, m_tiffCompression);
+    options.replaceExisting = replaceExisting;
+    m_multipage = MultipageWriter::begin(path, options, &error);
     if (!m_multipage) {
         setError(MultipageFailed, error);
         return 0;

@@ -69,6 +69,7 @@ public:
                                 QString* writtenPath) override;
     Handle LoadImageFile(const QString& path) override;
     int BeginMultipageFile(const QString& path) override;
+    int BeginNewMultipageFile(const QString& path) override;
     int AppendPage(Handle image) override;
     int EndMultipageFile() override;
 
@@ -138,6 +139,7 @@ private:
     // After a page: asks the feeder for the next one, or ends the scan.
     void afterPage();
     Handle store(QImage image);
+    int beginMultipage(const QString& path, bool replaceExisting);
 
     DeviceList m_devices;
     int m_listPos = 0; // where NextSourceName is in the known devices
@@ -162,7 +164,9 @@ private:
     double m_resolution = 0;
 
     int m_jpegQuality = 75;
-    int m_tiffCompression = 1;
+    // Until a job hands it another: LZW, lossless and read everywhere, and for most scans
+    // much smaller than no compression.
+    int m_tiffCompression = 5;
     QString m_recognitionLanguage;
 
     std::map<Handle, QImage> m_images;

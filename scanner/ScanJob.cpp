@@ -47,6 +47,12 @@ void setSourceOptions(ScannerLibrary& library, bool useFeeder, int pixelType)
     library.SetPixelType(pixelType);
 }
 
+bool isMultipagePath(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == u"pdf" || suffix == u"tif" || suffix == u"tiff";
+}
+
 bool entryExists(const QString& path)
 {
     const QFileInfo info(path);
@@ -82,7 +88,8 @@ void reportFailures(ScannerLibrary& library, const QStringList& failures, const 
         return;
     }
     QStringList details = failures;
-    if (library.LastErrorCode() != 0 && library.LastErrorCode() != ScannerLibrary::FileWriteFailed)
+    const int code = library.LastErrorCode();
+    if (code != 0 && code != ScannerLibrary::FileWriteFailed && code != ScannerLibrary::MultipageFailed)
         details.prepend(library.LastErrorText());
     // Worded like the library's own report: the text, then a line for each reason.
     Dialogs::current().message(Dialogs::Warning, QCoreApplication::applicationName(),
@@ -241,36 +248,115 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
     library.SetJpegQuality(75);
     library.SetTextRecognition(QString());
 
-    const bool opened = scan.sourceSelected
-                            ? library.OpenSourceByName(scan.sourceName.toUtf8().constData()) != 0
-                            : library.OpenDefaultSource() != 0;
     CommandLineScanResult result;
     QStringList failures;
+    bool fileFailed = false;
+    const auto interrupted = [&] { return scan.interrupted && scan.interrupted(); };
+    const auto fail = [&](const QString& path, const QString& reason) {
+        failures << QStringLiteral("%1: %2").arg(path, reason);
+        fileFailed = true;
+    };
+    // A named file that is there already is not scanned for: it would not be replaced.
+    if (!scan.output.isEmpty() && entryExists(scan.output)) {
+        fail(scan.output, QStringLiteral("the file exists already and is not replaced"));
+        reportFailures(library, failures, failureText);
+        result.outcome = CommandLineScanResult::FileFailed;
+        return result;
+    }
+    const bool opened =
+        scan.open ? scan.open() != 0
+                  : (scan.sourceSelected
+                         ? library.OpenSourceByName(scan.sourceName.toUtf8().constData()) != 0
+                         : library.OpenDefaultSource() != 0);
     if (opened) {
         AcquisitionGuard guard(library);
         setSourceOptions(library, scan.adf, scan.mode);
         library.SetResolution(double(scan.resolution));
-        const QString path = NextFreeCommandLinePath(scan.path, scan.fname, scan.ext, counter);
-        QString unwritable;
-        const ScannerLibrary::Handle image =
-            canCreateFileBeside(path, &unwritable) ? library.AcquireImage(scan.parent) : 0;
-        if (!unwritable.isEmpty())
-            failures << unwritable;
-        if (image != 0) {
+        // Every sheet into one document, or each page into a file of its own.
+        const bool oneDocument = scan.batch && !scan.output.isEmpty()
+                                 && isMultipagePath(scan.output);
+        bool documentOpen = false;
+        int documentPages = 0;
+        while (!interrupted()) {
+            const QString path = !scan.output.isEmpty()
+                                     ? scan.output
+                                     : NextFreeCommandLinePath(scan.path, scan.fname, scan.ext, counter);
+            QString unwritable;
+            if (!canCreateFileBeside(path, &unwritable)) {
+                failures << unwritable;
+                fileFailed = true;
+                break;
+            }
+            if (oneDocument && !documentOpen) {
+                if (library.BeginNewMultipageFile(path) == 0) {
+                    fail(path, library.LastErrorText());
+                    break;
+                }
+                documentOpen = true;
+            }
+            const ScannerLibrary::Handle image = library.AcquireImage(scan.parent);
+            if (image == 0)
+                break;
             guard.held = image;
-            const auto next = [&] {
-                QString candidate;
-                do
-                    candidate = commandLinePath(scan.path, scan.fname, ++counter, scan.ext);
-                while (entryExists(candidate));
-                return candidate;
-            };
-            QString error;
-            result.written = writePage(library, image, path, next, &result.path, &error);
-            if (!result.written)
-                failures << QStringLiteral("%1: %2").arg(path, error);
+            if (oneDocument) {
+                if (library.AppendPage(image) == 0) {
+                    fail(path, library.LastErrorText());
+                    break;
+                }
+                ++documentPages;
+            } else {
+                // A name taken meanwhile moves on to the next number; a named file does not.
+                const auto next = [&]() -> QString {
+                    if (!scan.output.isEmpty())
+                        return {};
+                    QString candidate;
+                    do
+                        candidate = commandLinePath(scan.path, scan.fname, ++counter, scan.ext);
+                    while (entryExists(candidate));
+                    return candidate;
+                };
+                QString error, writtenPath;
+                if (!writePage(library, image, path, next, &writtenPath, &error)) {
+                    fail(path, error);
+                    break;
+                }
+                result.path = writtenPath;
+                ++result.pages;
+                if (scan.written)
+                    scan.written(writtenPath);
+            }
+            library.ReleaseImage(image);
+            guard.held = 0;
+            if (!scan.batch || library.GetTwainState() < ScannerLibrary::StateTransferReady)
+                break;
+        }
+        if (documentOpen) {
+            // What was taken before an interruption is kept; a document that lost a page or
+            // got none is not written at all.
+            if (documentPages > 0 && !fileFailed) {
+                if (library.EndMultipageFile() != 0) {
+                    result.path = scan.output;
+                    result.pages = documentPages;
+                    if (scan.written)
+                        scan.written(scan.output);
+                } else {
+                    fail(scan.output, library.LastErrorText());
+                }
+            } else {
+                library.EndMultipageFile();
+            }
         }
     }
+    result.written = result.pages > 0;
+    const int libraryError = library.LastErrorCode();
+    if (interrupted())
+        result.outcome = CommandLineScanResult::Interrupted;
+    else if (fileFailed)
+        result.outcome = CommandLineScanResult::FileFailed;
+    else if (result.written && libraryError == 0)
+        result.outcome = CommandLineScanResult::Written;
+    else
+        result.outcome = CommandLineScanResult::ScannerFailed;
     reportFailures(library, failures, failureText);
     return result;
 }

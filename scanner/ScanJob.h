@@ -72,16 +72,33 @@ struct CommandLineScan
     QString fname;
     bool sourceSelected = false; // false: the source manager's default source
     QString sourceName;          // the selected (remembered) scanner
+    // When set, opens the source instead (a device named on the command line); 0 failed.
+    std::function<int()> open;
+    bool batch = false;          // every sheet the feeder holds, not only the first
+    // The exact file; with batch and a PDF or TIFF name, one file holding every sheet.
+    // Never replaces an existing file. Empty: the command-line naming rule.
+    QString output;
+    std::function<void(const QString& path)> written; // each file as it is complete
+    std::function<bool()> interrupted;                // asked between sheets
     QObject* parent = nullptr;
 };
 
 struct CommandLineScanResult
 {
-    bool written = false; // the page is in its file
-    QString path;         // where
+    enum Outcome {
+        Written,       // every page asked for is in its file
+        ScannerFailed, // no source, or the source failed (nothing or not all was scanned)
+        FileFailed,    // a page could not be written
+        Interrupted,   // stopped from outside; what was written stays
+    };
+    Outcome outcome = ScannerFailed;
+    bool written = false; // at least one page is in its file
+    QString path;         // the last file written
+    int pages = 0;        // pages written
 };
 
-// One page to the first free command-line path (counter is raised past taken names).
+// The command-line scan: one page (or with batch every sheet of the feeder) to the first
+// free command-line path (counter is raised past taken names) or to the output file.
 CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandLineScan& scan,
                                          int& counter, const QString& failureText);
 

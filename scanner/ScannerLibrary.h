@@ -122,6 +122,9 @@ public:
     virtual Handle LoadImageFile(const QString& path) = 0;
 
     virtual int BeginMultipageFile(const QString& path) = 0;
+    // Same, but the finished file never replaces one that has the name by then (a command
+    // line naming its output file); a library without the distinction replaces.
+    virtual int BeginNewMultipageFile(const QString& path) { return BeginMultipageFile(path); }
     virtual int AppendPage(Handle image) = 0;
     virtual int EndMultipageFile() = 0;
 

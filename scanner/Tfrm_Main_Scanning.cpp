@@ -5,7 +5,6 @@
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"
 #include "app/SettingsStore.h"
-#include "i18n/OwnTexts.h"
 #include "i18n/TCustomLangTable.h"
 #include "output/FileNaming.h"
 #include "scanner/ScanJob.h"
@@ -83,11 +82,6 @@ void showNoScanners(TCustomLangTable& table)
                                table.GetTextOrDefault("IDS_8"), Dialogs::Ok);
 }
 
-bool withoutDisplay()
-{
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
-}
 
 } // namespace
 
@@ -122,19 +116,7 @@ void Tfrm_Main::FillScannerList()
     addListedScanners(library, *m_ui->lv_Devices, IL->icon(0));
     if (library.sourceListComplete())
         return;
-    // Network scanners answer later, or never: the window does not wait for them. A
-    // command-line scan starts at once, so it waits, within the listing's deadline, for a
-    // remembered scanner that is not among the local ones, or for any scanner when there
-    // is none here.
-    const bool rememberedMissing = m_ui->lv_Devices->selectedItems().isEmpty()
-        && !SettingsStore().readString(kSource).isEmpty();
-    if (m_commandLine.resolution != 0 && (rememberedMissing || m_ui->lv_Devices->count() == 0)) {
-        library.finishSourceList();
-        addListedScanners(library, *m_ui->lv_Devices, IL->icon(0));
-        if (m_ui->lv_Devices->count() == 0)
-            showNoScanners(*LangTable1);
-        return;
-    }
+    // Network scanners answer later, or never: the window does not wait for them.
     library.whenSourceListComplete(this, [this] {
         guarded([this] {
             addListedScanners(ScannerLibrary::instance(), *m_ui->lv_Devices, IL->icon(0));
@@ -202,11 +184,6 @@ QString Tfrm_Main::NextFreeSuffix(const QString& suffix) const
     return ::NextFreeSuffix(suffix, namingInputs());
 }
 
-QString Tfrm_Main::NextFreeCommandLinePath()
-{
-    return ::NextFreeCommandLinePath(m_commandLine.path, m_commandLine.fname, m_commandLine.ext,
-                                     CommandLineCounter);
-}
 
 NamingInputs Tfrm_Main::namingInputs() const
 {
@@ -256,59 +233,3 @@ void Tfrm_Main::RunScanJob()
     runScanJob(ScannerLibrary::instance(), settings, pane, LangTable1->GetTextOrDefault("IDS_46"));
 }
 
-void Tfrm_Main::RunCommandLineScan()
-{
-    CommandLineScan scan;
-    scan.resolution = m_commandLine.resolution;
-    scan.mode = m_commandLine.mode;
-    scan.adf = m_commandLine.adf;
-    scan.ext = m_commandLine.ext;
-    scan.path = m_commandLine.path;
-    scan.fname = m_commandLine.fname;
-    const QList<QListWidgetItem*> devices = m_ui->lv_Devices->selectedItems();
-    scan.sourceSelected = !devices.isEmpty();
-    if (scan.sourceSelected)
-        scan.sourceName = devices.first()->text();
-    scan.parent = QApplication::activeWindow() ? QApplication::activeWindow() : this;
-
-    const CommandLineScanResult result =
-        runCommandLineScan(ScannerLibrary::instance(), scan, CommandLineCounter,
-                           LangTable1->GetTextOrDefault("IDS_46"));
-    m_commandLinePageWritten = result.written;
-    // Without a display nobody sees the window: say where the page went.
-    if (result.written && withoutDisplay()) {
-        std::fprintf(stdout, "%s\n", qPrintable(result.path));
-        std::fflush(stdout);
-    }
-}
-
-void Tfrm_Main::commandLineScanTrigger()
-{
-    if (m_commandLine.resolution == 0)
-        return;
-    m_commandLinePageWritten = false;
-    // A negative resolution would scan at whatever the device takes for it and report
-    // success: it is refused before the scanner is touched.
-    if (m_commandLine.resolution < 0)
-        Dialogs::current().message(Dialogs::Critical, QCoreApplication::applicationName(),
-                                   ownText("commandline.negativeResolution").arg(m_commandLine.resolution));
-    else
-        RunCommandLineScan();
-    // The program ends with the window, and tells its caller whether the page was written.
-    const int exitCode = m_commandLinePageWritten ? 0 : 1;
-    QGuiApplication::setQuitOnLastWindowClosed(false);
-    close();
-    // Delivered once the event loop runs: the scan may have run before it started.
-    QTimer::singleShot(0, qApp, [exitCode] { QCoreApplication::exit(exitCode); });
-}
-
-void Tfrm_Main::commandLineScanNotStarted()
-{
-    // With a display the window stays open as a wizard. Without one nobody could use it or
-    // close it: the run ends there, saying that no page was written.
-    if (m_commandLine.resolution == 0 || !withoutDisplay())
-        return;
-    QGuiApplication::setQuitOnLastWindowClosed(false);
-    close();
-    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); });
-}

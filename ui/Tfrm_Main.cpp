@@ -110,8 +110,6 @@ Tfrm_Main::Tfrm_Main(QWidget* parent)
             guard(&Tfrm_Main::btn_fmtSettingsClick));
     connect(m_ui->spd_About, &QToolButton::clicked, this, guard(&Tfrm_Main::spd_AboutClick));
     connect(m_ui->btn_Cancel, &QPushButton::clicked, this, guard(&Tfrm_Main::btn_CancelClick));
-
-    FormCreate();
 }
 
 Tfrm_Main::~Tfrm_Main() = default;
@@ -198,11 +196,6 @@ void Tfrm_Main::setUpTabOrder()
     }
 }
 
-void Tfrm_Main::FormCreate()
-{
-    m_commandLine = commandLineFromArguments(QCoreApplication::arguments());
-}
-
 void Tfrm_Main::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -214,8 +207,7 @@ void Tfrm_Main::showEvent(QShowEvent* event)
 void Tfrm_Main::FormShow()
 {
     // A failing step ends the sequence; the window is shown all the same.
-    if (!guarded([this] { showSequence(); }))
-        commandLineScanNotStarted();
+    guarded([this] { showSequence(); });
 }
 
 void Tfrm_Main::showSequence()
@@ -240,7 +232,6 @@ void Tfrm_Main::showSequence()
         m_ui->edt_FileName->setText(store.readString(kFilePrefix));
 
     m_ui->edt_Start->setEnabled(m_ui->RadioButton1->isChecked());
-    CommandLineCounter = 1;
 
     m_ui->PageControl->setCurrentWidget(m_ui->TabSheet2);
     m_ui->lbl_Title->setText(LangTable1->GetTextOrDefault("IDS_5"));
@@ -253,9 +244,6 @@ void Tfrm_Main::showSequence()
 
     // Changing the box stores "HideUI" through its handler, a missing value included.
     m_ui->chb_UI->setChecked(store.valueExists(kHideUI) && store.readBool(kHideUI));
-
-    // A command-line scan, when one was asked for, runs here and then closes the window.
-    commandLineScanTrigger();
 }
 
 void Tfrm_Main::selectIndex(QComboBox* list, int index)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/CommandLine.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -36,7 +35,6 @@ public:
     ~Tfrm_Main() override;
 
     Ui::Tfrm_Main* ui() const { return m_ui.get(); }
-    const CommandLineOptions& commandLine() const { return m_commandLine; }
     // The "Path" read when the window was shown; the settings page starts from it.
     const QString& rememberedFolder() const { return m_rememberedFolder; }
 
@@ -73,11 +71,7 @@ public:
     TLangDispatcher* LangDispatcher1;
     TLangTable* LangTable1;
 
-    // Numbers the pages of a command-line scan.
-    int CommandLineCounter = 1;
-
 public slots:
-    void FormCreate();
     void FormShow();
     void FormClose();
     void btn_CancelClick();
@@ -106,7 +100,6 @@ public slots:
     void lv_DevicesDblClick();
     void chb_RememberClick();
     void RunScanJob();
-    void RunCommandLineScan();
 
     // The page machine and the settings page's small handlers (Tfrm_Main_Wizard.cpp).
     void btn_NextClick();
@@ -137,7 +130,6 @@ public:
     QString FormatExtension() const;
     QString DateTimeSuffix() const;
     QString NextFreeSuffix(const QString& suffix) const;
-    QString NextFreeCommandLinePath();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -170,14 +162,10 @@ private:
     void applyTarnwickRelayRule();
     void updateStartNumberBox();
     NamingInputs namingInputs() const;
-    void commandLineScanTrigger();
-    void commandLineScanNotStarted();
 
     std::unique_ptr<Ui::Tfrm_Main> m_ui;
-    CommandLineOptions m_commandLine;
     QString m_rememberedFolder;
     QPointer<QDialog> m_about;
     QPointer<QDialog> m_formatSettings;
     bool m_removingEntry = false;
-    bool m_commandLinePageWritten = false;
 };

@@ -183,6 +183,31 @@ TEST_F(SettingsStoreTest, ReadOnlyLocationRefusesWritesAndKeepsTheRest)
     EXPECT_FALSE(store.valueExists("HideUI"));
 }
 
+// Writing what is stored already changes nothing on disk: the file is not made anew (and
+// nobody waits for the disk), for the same text, number or flag alike.
+TEST_F(SettingsStoreTest, AValueStoredAlreadyIsNotWrittenAgain)
+{
+    {
+        SettingsStore store;
+        store.writeInteger("Resolution", 4);
+        store.writeString("FilePrefix", "Page_");
+        store.writeBool("ADF", true);
+    }
+    const auto inode = [&] {
+        struct stat st = {};
+        return ::stat(QFile::encodeName(settingsFile()).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const ino_t before = inode();
+    SettingsStore store;
+    store.writeInteger("Resolution", 4);
+    store.writeString("FilePrefix", "Page_");
+    store.writeBool("ADF", true);
+    EXPECT_EQ(inode(), before);
+    store.writeInteger("Resolution", 5);
+    EXPECT_NE(inode(), before);
+    EXPECT_EQ(SettingsStore().readInteger("Resolution"), 5);
+}
+
 // A FIFO would block the read for ever, a device like /dev/zero never end it, and a folder
 // holds no values: each is an unreadable store, found without reading it, and left as it is.
 TEST_F(SettingsStoreTest, ASettingsFileThatIsNotARegularFileIsUnreadable)

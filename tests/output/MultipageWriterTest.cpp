@@ -98,6 +98,25 @@ TEST_F(MultipageWriterTest, ReplacesAnExistingFileOnlyWhenComplete)
     EXPECT_EQ(folderEntries(scratchDir()), QStringList{QStringLiteral("doc.tiff")});
 }
 
+// A document that must not replace anything (a file named on the command line) fails when
+// the name was taken while it grew, and leaves that file alone.
+TEST_F(MultipageWriterTest, ANewDocumentNeverReplacesAFileThatAppeared)
+{
+    const QString path = out(QStringLiteral("new.pdf"));
+    ImageWriteOptions options;
+    options.replaceExisting = false;
+    QString error;
+    auto writer = MultipageWriter::begin(path, options, &error);
+    ASSERT_TRUE(writer) << error.toStdString();
+    ASSERT_TRUE(writer->appendPage(colourPage(100, 80, 100), &error));
+    writeBytes(path, "theirs");
+    EXPECT_FALSE(writer->finish(&error));
+    EXPECT_TRUE(error.contains(QStringLiteral("exists already"))) << error.toStdString();
+    writer.reset();
+    EXPECT_EQ(QFileInfo(path).size(), 6);
+    EXPECT_EQ(folderEntries(scratchDir()), QStringList{QStringLiteral("new.pdf")});
+}
+
 TEST_F(MultipageWriterTest, AnAbandonedOrFailedDocumentLeavesNothing)
 {
     QString error;

@@ -5,9 +5,12 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -22,12 +25,15 @@ protected:
         QString out, err;
     };
 
-    Run quillora(const QStringList& arguments)
+    // display: the DISPLAY to give the program (none when empty).
+    Run quillora(const QStringList& arguments, const QString& display = {})
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(name));
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
         env.insert("XDG_CONFIG_HOME", configDir());
         env.insert("SANE_CONFIG_DIR", saneConfigDir());
         env.insert("TEMP", tempDir());
@@ -79,22 +85,21 @@ TEST_F(CommandLineScanTest, NoScannerReportsOnStandardErrorAndFails)
 
     const Run run = quillora(pageArguments());
     ASSERT_TRUE(run.finished);
-    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, 3);
     EXPECT_TRUE(run.err.contains("Unable to scan.")) << run.err.toStdString();
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
 }
 
-// A negative resolution is an error, told on standard error before the scanner is touched;
-// it used to scan at the device's default and end with success.
+// A negative resolution is a usage error, told on standard error before the scanner is
+// touched; it used to scan at the device's default and end with success.
 TEST_F(CommandLineScanTest, NegativeResolutionIsRefusedWithoutScanning)
 {
     QStringList arguments = pageArguments();
     arguments[0] = "/resolution=-300";
     const Run run = quillora(arguments);
     ASSERT_TRUE(run.finished);
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_TRUE(run.err.contains("The resolution -300 is not a number of dots per inch above zero"))
-        << run.err.toStdString();
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("the resolution must be a positive number")) << run.err.toStdString();
     EXPECT_FALSE(run.err.contains("Unable to scan.")) << run.err.toStdString();
     EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
@@ -117,15 +122,156 @@ TEST_F(CommandLineScanTest, SilentNetworkHostDoesNotHoldUpTheScan)
 
 // A stored value of the wrong kind stops the show sequence before the scan: the error is
 // reported and no page is taken.
+// Nothing is written back then either: the values the user stored stay as they were, where
+// a closing window used to store its layout's defaults over them.
 TEST_F(CommandLineScanTest, WrongTypedStoredValueStopsBeforeTheScan)
 {
-    QSettings(settingsFile(), QSettings::IniFormat).setValue("Resolution", "abc");
-
+    {
+        QSettings stored(settingsFile(), QSettings::IniFormat);
+        stored.setValue("Resolution", "abc");
+        stored.setValue("FilePrefix", "Mine_");
+    }
     const Run run = quillora(pageArguments());
     ASSERT_TRUE(run.finished);
     EXPECT_TRUE(run.err.contains("Invalid data type for 'Resolution'")) << run.err.toStdString();
     EXPECT_NE(run.exitCode, 0);
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+    const QSettings after(settingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(after.value("Resolution").toString(), "abc");
+    EXPECT_EQ(after.value("FilePrefix").toString(), "Mine_");
+}
+
+// A display that does not exist: an SSH session or tmux with a stale DISPLAY.
+const QString kStaleDisplay = QStringLiteral(":87");
+
+TEST_F(CommandLineScanTest, ScansWithAStaleDisplay)
+{
+    const Run run = quillora(pageArguments(), kStaleDisplay);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(QFile::exists(scratchDir() + "/Page 1.png"));
+}
+
+// What needs no scanner is answered at once, with or without a display, and the wizard
+// without one says so in a line instead of aborting.
+TEST_F(CommandLineScanTest, AnswersAndRefusalsWithoutADisplay)
+{
+    const struct
+    {
+        QStringList arguments;
+        int exitCode;
+        const char* out; // a text standard output holds
+        const char* err; // a text standard error holds
+    } cases[] = {
+        {{"--help"}, 0, "--list-devices", ""},
+        {{"--help"}, 0, "130 interrupted", ""},
+        {{"--version"}, 0, "Quillora 1.17.0.0", ""},
+        {{"--colour"}, 2, "", "unknown option --colour"},
+        {{"/resolution=300", "--batch"}, 2, "", "add /adf"},
+        {{}, 1, "", "to show the wizard on"},
+    };
+    for (const auto& c : cases) {
+        for (const QString& display : {QString(), kStaleDisplay}) {
+            const Run run = quillora(c.arguments, display);
+            const std::string what = c.arguments.join(' ').toStdString() + " DISPLAY=" + display.toStdString();
+            ASSERT_TRUE(run.finished) << what;
+            EXPECT_EQ(run.exitCode, c.exitCode) << what << ": " << run.err.toStdString();
+            EXPECT_TRUE(run.out.contains(QLatin1String(c.out))) << what << ": " << run.out.toStdString();
+            EXPECT_TRUE(run.err.contains(QLatin1String(c.err))) << what << ": " << run.err.toStdString();
+            if (c.exitCode == 1) {
+                EXPECT_EQ(run.err.count(u'\n'), 1) << what << ": " << run.err.toStdString();
+            }
+        }
+    }
+    EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+}
+
+// The options for scripts against the test scanner, with a stale display as well.
+TEST_F(CommandLineScanTest, DevicesAreListedAndChosenByName)
+{
+    for (const QString& display : {QString(), kStaleDisplay}) {
+        const Run list = quillora({"--list-devices"}, display);
+        ASSERT_TRUE(list.finished);
+        EXPECT_EQ(list.exitCode, 0) << list.err.toStdString();
+        EXPECT_EQ(list.out, "test:0\tNoname frontend-tester\ntest:1\tNoname frontend-tester\n");
+    }
+    const Run second = quillora(pageArguments() << "--device=test:1", kStaleDisplay);
+    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
+    EXPECT_TRUE(QFile::exists(scratchDir() + "/Page 1.png"));
+    // The name is the one asked for: a device the backend does not have is no scanner.
+    const Run missing = quillora(pageArguments() << "--device=test:7");
+    EXPECT_EQ(missing.exitCode, 3) << missing.err.toStdString();
+    // Both devices share their product name: only their SANE names tell them apart.
+    const Run ambiguous = quillora(pageArguments() << "--device=Noname frontend-tester");
+    EXPECT_EQ(ambiguous.exitCode, 2);
+    EXPECT_TRUE(ambiguous.err.contains("test:0, test:1")) << ambiguous.err.toStdString();
+    EXPECT_EQ(QDir(scratchDir()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(CommandLineScanTest, FeederBatchesGoToFilesOrIntoOneDocument)
+{
+    QStringList batch = pageArguments();
+    batch[0] = "/resolution=75";
+    batch << "/adf" << "--batch";
+    const Run pages = quillora(batch);
+    ASSERT_TRUE(pages.finished);
+    EXPECT_EQ(pages.exitCode, 0) << pages.err.toStdString();
+    EXPECT_EQ(QDir(scratchDir()).entryList({"Page *.png"}, QDir::Files).size(), 10);
+    EXPECT_EQ(pages.out.count(u'\n'), 10);
+
+    for (const QString name : {"all.pdf", "all.tif"}) {
+        const QString file = tempDir() + u'/' + name;
+        const Run one = quillora(QStringList(batch) << "--output=" + file);
+        ASSERT_TRUE(one.finished);
+        EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
+        EXPECT_EQ(one.out, file + u'\n');
+        QProcess info;
+        info.start(name.endsWith("pdf") ? "pdfinfo" : "tiffinfo", {file});
+        ASSERT_TRUE(info.waitForFinished(30000));
+        const QString text = QString::fromLocal8Bit(info.readAllStandardOutput());
+        if (name.endsWith("pdf"))
+            EXPECT_TRUE(text.contains(QRegularExpression("Pages:\\s+10\\n"))) << text.toStdString();
+        else
+            EXPECT_EQ(text.count("TIFF Directory at offset"), 10) << text.toStdString();
+
+        // Never over an existing file: the same command again fails before scanning.
+        const QByteArray before = [&] { QFile f(file); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const Run again = quillora(QStringList(batch) << "--output=" + file);
+        EXPECT_EQ(again.exitCode, 4) << again.err.toStdString();
+        EXPECT_TRUE(again.err.contains("exists already")) << again.err.toStdString();
+        QFile after(file);
+        ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+        EXPECT_EQ(after.readAll(), before);
+    }
+}
+
+// Ctrl+C in the middle of a slow page cancels it as the Cancel button does.
+TEST_F(CommandLineScanTest, InterruptCancelsTheSlowPageAndLeavesNoFile)
+{
+    writeTestConf({QStringLiteral("read-delay true"), QStringLiteral("read-delay-duration 200000")});
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.insert("XDG_CONFIG_HOME", configDir());
+    env.insert("SANE_CONFIG_DIR", saneConfigDir());
+    env.insert("HOME", root());
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(QUILLORA_PROGRAM), QStringList(pageArguments()) << "--progress");
+    ASSERT_TRUE(process.waitForStarted());
+    // Into the page: its first tenth has been reported.
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray err;
+    while (!err.contains("page 1: ") && clock.elapsed() < 30000 && process.state() == QProcess::Running) {
+        process.waitForReadyRead(100);
+        err += process.readAllStandardError();
+    }
+    ASSERT_TRUE(err.contains("page 1: ")) << err.constData();
+    ::kill(pid_t(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 130);
+    EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 } // namespace
