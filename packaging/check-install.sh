@@ -56,7 +56,7 @@ if grep -q quillora-scanner "$build/packaging/cmake_install.cmake"; then
   [ -x "$dest/usr/libexec/quillora/quillora-scanner" ] || fail "the scanner helper is not installed"
 fi
 # The running program names the same desktop entry, so shells give its window the icon.
-strings -el "$dest/usr/bin/quillora" | grep -qxF "$id" || fail "the program does not carry the id $id"
+strings -el "$dest/usr/bin/quillora" | grep -xF "$id" >/dev/null || fail "the program does not carry the id $id"
 grep -qx "Exec=quillora" "${desktop_files[0]}" || fail "the desktop entry does not start quillora"
 
 echo "-- desktop entry and AppStream metainfo ($id)"
