@@ -1,6 +1,7 @@
 #include "about/UpdateCheck.h"
 
 #include "about/FileVersion.h"
+#include "about/HttpGet.h"
 #include "about/UpdateDocument.h"
 #include "about/VersionNumbers.h"
 #include "app/Dialogs.h"
@@ -10,17 +11,12 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QTimer>
-
-#include <algorithm>
+#include <QNetworkCookieJar>
 
 UpdateCheck::UpdateCheck(TextLookup text)
-    : m_text(std::move(text)), m_open([](const QUrl& url) { QDesktopServices::openUrl(url); })
+    : m_text(std::move(text)), m_open([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+      m_cookies(std::make_unique<QNetworkCookieJar>())
 {
 }
 
@@ -62,60 +58,15 @@ void UpdateCheck::run()
 
 bool UpdateCheck::download(QFile& file)
 {
-    if (!m_network) {
-        m_network = std::make_unique<QNetworkAccessManager>();
-        m_network->setProxy(QNetworkProxy::NoProxy);
-    }
-    QNetworkRequest request(documentUrl());
-    request.setRawHeader("Accept", "text/html, */*");
-    request.setRawHeader("User-Agent", "Mozilla/3.0 (compatible; Quillora)");
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(15);
-
-    std::unique_ptr<QNetworkReply> reply(m_network->get(request));
-    // The network thread reads ahead only as far as this buffer: without it, a fast server
-    // fills memory with its body faster than the check can count it and give up.
-    reply->setReadBufferSize(kReadBufferSize);
-    bool failed = false;
-    qint64 received = 0;
-    QByteArray chunk;
-    auto store = [&] {
-        while (!failed && reply->bytesAvailable() > 0) {
-            // One byte past the limit is enough to know the document is too large.
-            chunk = reply->read(std::min<qint64>(kReadBufferSize, kMaxDocumentSize + 1 - received));
-            received += chunk.size();
-            if (received > kMaxDocumentSize || file.write(chunk) != chunk.size()) {
-                failed = true;
-                reply->abort();   // closes the connection: nothing more is sent for us
-            }
-        }
-    };
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        failed = true;
-        reply->abort();
-    });
-    QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
-        if (!failed)
-            store();
-    });
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    deadline.start(m_timeout);
-    // The window keeps painting while we wait, but takes no input: the check is one
-    // blocking step for the user, and no second click can start beside it.
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    store();
-    reply->disconnect(&loop);
-    if (failed || reply->error() != QNetworkReply::NoError)
-        return false;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return status >= 200 && status <= 299;
+    HttpGet get;
+    get.url = documentUrl();
+    get.headers = {{"Accept", "text/html, */*"},
+                   {"User-Agent", "Mozilla/3.0 (compatible; Quillora)"}};
+    get.maxRedirects = 15;
+    get.maxBodySize = kMaxDocumentSize;
+    get.timeout = m_timeout;
+    get.cookies = m_cookies.get();
+    return get.fetch(file);
 }
 
 void UpdateCheck::compareAndTell(const QString& path)

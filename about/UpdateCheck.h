@@ -8,7 +8,7 @@
 #include <memory>
 
 class QFile;
-class QNetworkAccessManager;
+class QNetworkCookieJar;
 
 // The check behind "Check for updates": fetches the update document from the update host,
 // compares its version with the program's own and tells the user. One instance lives as
@@ -24,7 +24,6 @@ public:
 
     static constexpr std::chrono::milliseconds kDefaultTimeout{30000};
     static constexpr qint64 kMaxDocumentSize = 1 << 20;
-    static constexpr qint64 kReadBufferSize = 64 * 1024;
 
     explicit UpdateCheck(TextLookup text);
     ~UpdateCheck();
@@ -52,5 +51,5 @@ private:
     TextLookup m_text;
     UrlOpener m_open;
     std::chrono::milliseconds m_timeout = kDefaultTimeout;
-    std::unique_ptr<QNetworkAccessManager> m_network;
+    std::unique_ptr<QNetworkCookieJar> m_cookies;
 };
