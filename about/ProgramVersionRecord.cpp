@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version record of the quillora executable. The numbers come from the project's
 // version in the top-level CMakeLists.txt, passed in as compile definitions.
 #include "about/VersionRecord.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "about/Tfrm_About.h"
 #include "app/Dialogs.h"
 #include "app/ErrorReport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encodes one page with Quillora's encoders, for bench/run.sh.
 //
 //   bench_encode mem <page.bmp> <outdir> <case>...   page loaded once, then each case encoded

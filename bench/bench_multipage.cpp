@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Exports bitmap pages to one multipage PDF or TIFF with Quillora's writer, as the images
 // pane does: each page read from its file, appended, released.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Benchmark program for bench/pages.sh: searchable PDF export and turning a page, each as
 // the program does it, so that the script can time whole processes beside tesseract,
 // jpegtran and convert.

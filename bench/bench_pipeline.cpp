@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One interactive scan job through the main window, as the wizard runs it: acquisition,
 // the page file, the temporary bitmap copy, the thumbnail and the pane entry, for
 // bench/pipeline.sh (compare: scanimage --format=png, and scanimage + convert).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Acquires one page from a SANE device through Quillora's scanner library and writes it,
 // for bench/run.sh (compare: scanimage --format=png|jpeg|tiff). SANE_CONFIG_DIR decides
 // which devices exist.

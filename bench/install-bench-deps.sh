@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the standard tools the benchmark compares against, beside what the build needs.
 # Kept apart from the plain install so that building and testing never pull them in.
 set -euo pipefail

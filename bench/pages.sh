@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Searchable PDF export and turning a page, measured side by side with the standard tools:
 #   (o) OCR: one 300 dpi text page into a searchable PDF, whole process, against
 #       `tesseract page.png out pdf`; ten pages in one export against ten such runs in a row.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One interactive scan job measured end to end (acquire 300 dpi colour, 200 x 200 mm, the PNG
 # page file, the temporary BMP copy, the thumbnail, the pane entry) against scanimage alone
 # and against the same work done with the standard tools; then ten feeder pages to LZW TIFF.

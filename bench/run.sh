@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Quillora's encoders, multipage writers and scan path measured side by side with the standard
 # tools on the same pages (SANE test scanner 'Color pattern' and a noisy copy of it).
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Turns bench/run.sh's raw samples into the tables of last-run.md.
 
 Raw columns: section, case, rep, wall s, peak RSS kB, CPU s, exit code, output bytes.

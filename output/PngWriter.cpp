@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG through libpng with settings chosen for scanned pages: Qt's own writer tries every
 // filter on every row and compresses hard, which costs seconds on a 300 dpi page.
 #include "PngWriter.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs every Debian package Quillora needs to build, run and test.
 # Does nothing (and needs no network) when they are all present already.
 set -euo pipefail

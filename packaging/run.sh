@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Quillora and starts it with SANE's `test` scanner
 # available beside the machine's real scanners, so it works without hardware.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the README's pictures under Xvfb: the three wizard pages in English and the
 # scanner page in Russian, scanning one page from SANE's test scanner.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Quillora twice (plain, and with AddressSanitizer +
 # UndefinedBehaviorSanitizer) and runs every test through CTest in both builds; after the
 # plain build's tests it checks the install tree and the Debian package
@@ -11,8 +12,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
 # Whether every source file must carry its SPDX licence line (packaging/add-spdx.sh adds
-# it). Off until the existing files have it.
-QUILLORA_CHECK_SPDX=${QUILLORA_CHECK_SPDX:-0}
+# it).
+QUILLORA_CHECK_SPDX=${QUILLORA_CHECK_SPDX:-1}
 if [ "$QUILLORA_CHECK_SPDX" != 0 ]; then
   bash packaging/add-spdx.sh --check
 fi

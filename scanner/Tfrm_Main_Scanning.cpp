@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scanner page of the main window (the list of sources, the remembered scanner) and the
 // two scan jobs as the window runs them: its controls in, its images pane out.
 #include "ui/Tfrm_Main.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/ImageList.h"
 
 ImageList::ImageList(const QString& objectName, const QSize& imageSize, QObject* parent)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The images page of the main window: the command states, Rename, Delete, the preview and
 // the two multipage exports.
 #include "ui/Tfrm_Main.h"

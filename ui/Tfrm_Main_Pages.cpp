@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The images page's commands beyond the five of the pane: turning the selected pages, and
 // putting the entries in another order by dragging them or with Ctrl+Left / Ctrl+Right.
 #include "ui/Tfrm_Main.h"

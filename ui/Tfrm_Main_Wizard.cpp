@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wizard's page machine: Next and Back with their titles and button rules, the
 // destination-folder check, the folder picker and the naming buttons.
 #include "ui/Tfrm_Main.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build tool: turns a translation table's UTF-8 source (i18n/tables/*.table) into the
 // stored table the program carries as resource data.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Walks the wizard through its three pages as a user would (the settings come from the
 // store the calling script prepared) and saves a picture of each page.
 #include "ui/Tfrm_Main.h"

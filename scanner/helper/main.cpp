@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillora-scanner: the one process that talks to the scanner drivers. The program starts
 // it with its end of a socket pair on descriptor 3 and speaks ScannerProtocol to it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "about/Tfrm_About.h"
 #include "about/UpdateCheck.h"
 #include "app/SettingsStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A shared object carrying a version record unlike the program's, selected by FIXTURE_KIND:
 // 1 German translation entry, 2 table named in lower case, 3 a 300-character version,
 // 0 no record at all.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The translation of a window's widgets, on a small window made for the rules that the
 // program's own windows do not exercise (action-linked buttons, inherited fonts).
 #include "i18n/Cp1251.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading translation tables and looking messages up, on the tables the program carries.
 #include "i18n/CommaText.h"
 #include "i18n/Cp1251.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text rules under the tables: escapes, comma text, the code page.
 #include "i18n/CommaText.h"
 #include "i18n/Cp1251.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stored language applied to the program's real windows when the main window shows.
 #include "SaneFixture.h"
 #include "ScriptedDialogs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "scanner/ScanJob.h"
 #include "RecordingLibrary.h"
 #include "SaneFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "RecordingLibrary.h"
 #include "SaneFixture.h"
 #include "ScriptedDialogs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for quillora-scanner that fails the way a driver can and the test scanner
 // cannot: it serves one good feeder page, and on the second it dies, hangs or babbles
 // half-way, as QUILLORA_FAKE_SCANNER says ("crash", "hang", "garbage").

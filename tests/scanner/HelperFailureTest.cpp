@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scan jobs when the scanner helper fails in ways the test scanner cannot: a fake helper
 // (chosen the way tests choose helpers) dies, hangs or babbles half-way through the second
 // page of a feeder run, or there is no helper program at all. The job ends with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A long feeder run in one process: ten large colour pages, each written as PNG and JPEG.
 // The encoders start threads for large pages, which is exactly what a scanner driver that
 // leaves the dynamic loader locked makes hang for ever; the test's time limit turns such a

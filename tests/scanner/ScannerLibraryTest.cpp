@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scanner library against SANE's test scanner: a real device behind the real SANE
 // library, configured privately by the fixture.
 #include "SaneFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scanner's own dialog, shown over SANE's test scanner and played by the test through
 // its controls (found by object name) while the library waits for the user.
 #include "SaneFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The process's peak resident memory, for tests that bound what an operation holds. Only
