@@ -4,6 +4,7 @@
 #include "about/FileVersion.h"
 #include "scanner/CommandLineRun.h"
 #include "scanner/SaneScannerLibrary.h"
+#include "scanner/ScannerHelper.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -85,10 +86,14 @@ std::optional<int> answerBeforeStart(const ParsedCommandLine& commandLine)
 
 int runWithoutWindows(int argc, char** argv, const ParsedCommandLine& commandLine)
 {
+    // The scanner helper first: SANE starts in it while this process sets itself up and
+    // reads the settings.
+    std::unique_ptr<ScannerHelper> helper = ScannerHelper::start();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillora"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillora"));
     auto& library = dynamic_cast<SaneScannerLibrary&>(ScannerLibrary::instance());
+    library.adoptHelper(std::move(helper));
     const int code = commandLine.script.listDevices ? listDevicesForCommandLine(library)
                                                     : RunCommandLineScan(commandLine, library);
     ScannerLibrary::shutdown();

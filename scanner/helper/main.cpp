@@ -81,6 +81,11 @@ public:
     {
         if (!send(Message::Hello, Writer().u32(Version)))
             return;
+        // SANE starts (its backends are loaded and read their configuration) while the
+        // program is still starting itself and before it asks for anything; a start that
+        // fails is tried again, and reported, by the first request that needs SANE.
+        SANE_Status ignored;
+        ensureInit(&ignored);
         while (!m_stop) {
             Frame frame;
             if (m_channel.receive(frame, -1) != Channel::Result::Ok)
