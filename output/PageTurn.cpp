@@ -3,6 +3,7 @@
 
 #include "FilePlacement.h"
 #include "ImageFiles.h"
+#include "PlainBitmap.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <tiffio.h>
 #include <turbojpeg.h>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -57,6 +59,102 @@ bool readAll(const QString& path, QByteArray* bytes, QString* error)
     if (file.error() != QFileDevice::NoError)
         return fail(error, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
     return true;
+}
+
+// The first bytes say what the file holds; only the kinds turned as coded bytes (JPEG, PDF)
+// are read whole.
+bool readHead(const QString& path, QByteArray* head, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(error, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+    *head = file.read(8);
+    if (file.error() != QFileDevice::NoError)
+        return fail(error, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+    return true;
+}
+
+// A page-sized image in memory of its own, in huge pages where the system has them: a
+// 300 dpi colour page in 4 KiB pages costs thousands of page faults, which on a virtual
+// machine take longer than the turn itself.
+QImage largeImage(int width, int height, QImage::Format format, int bytesPerPixel)
+{
+    constexpr std::size_t kHuge = std::size_t(2) << 20;
+    const qsizetype bytesPerLine = (qsizetype(width) * bytesPerPixel + 3) & ~qsizetype(3);
+    const std::size_t bytes = std::size_t(bytesPerLine) * std::size_t(height);
+    if (bytes < kHuge)
+        return QImage(width, height, format);
+    const std::size_t mapped = (bytes + kHuge - 1) / kHuge * kHuge;
+    void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+        return QImage(width, height, format);
+#ifdef MADV_HUGEPAGE
+    madvise(memory, mapped, MADV_HUGEPAGE); // advice only
+#endif
+    struct Mapping
+    {
+        void* start;
+        std::size_t bytes;
+    };
+    auto* mapping = new Mapping{memory, mapped};
+    return QImage(
+        static_cast<uchar*>(memory), width, height, bytesPerLine, format,
+        [](void* info) {
+            auto* m = static_cast<Mapping*>(info);
+            munmap(m->start, m->bytes);
+            delete m;
+        },
+        mapping);
+}
+
+// A 24-bit bitmap (the pane's own copies, and BMP page files) turned straight from the mapped
+// file into 8-bit RGB, in tiles, so that neither the unturned page nor a second copy is ever
+// made. Null when the file is no such bitmap (the general path takes it).
+QImage turnedPlainBmp(const QString& path, int quarterTurns)
+{
+    QFile file(path);
+    PlainBitmap b;
+    if (!file.open(QIODevice::ReadOnly) || !PlainBitmap::read(file, &b) || b.bitsPerPixel != 24)
+        return {};
+    const uchar* data = file.map(0, file.size());
+    if (!data)
+        return {};
+    const bool across = quarterTurns % 2 == 1;
+    QImage turned = largeImage(across ? b.height : b.width, across ? b.width : b.height,
+                               QImage::Format_RGB888, 3);
+    if (turned.isNull())
+        return {};
+    const int w = b.width, h = b.height;
+    const auto sourceRow = [&](int y) {
+        return data + b.dataOffset + b.stride * (b.bottomUp ? h - 1 - y : y);
+    };
+    uchar* const bits = turned.bits();
+    const qsizetype line = turned.bytesPerLine();
+    constexpr int kTile = 64;
+    for (int ty = 0; ty < h; ty += kTile) {
+        for (int tx = 0; tx < w; tx += kTile) {
+            const int yEnd = std::min(h, ty + kTile), xEnd = std::min(w, tx + kTile);
+            for (int y = ty; y < yEnd; ++y) {
+                const uchar* src = sourceRow(y) + 3 * qsizetype(tx);
+                for (int x = tx; x < xEnd; ++x, src += 3) {
+                    // Where source pixel (x, y) lies after the turn, clockwise.
+                    int dx, dy;
+                    switch (quarterTurns) {
+                    case 1: dx = h - 1 - y; dy = x; break;
+                    case 2: dx = w - 1 - x; dy = h - 1 - y; break;
+                    default: dx = y; dy = w - 1 - x; break;
+                    }
+                    uchar* dst = bits + line * dy + 3 * qsizetype(dx);
+                    dst[0] = src[2]; // the file keeps blue first
+                    dst[1] = src[1];
+                    dst[2] = src[0];
+                }
+            }
+        }
+    }
+    turned.setDotsPerMeterX(across ? b.dotsPerMeterY : b.dotsPerMeterX);
+    turned.setDotsPerMeterY(across ? b.dotsPerMeterX : b.dotsPerMeterY);
+    return turned;
 }
 
 bool writeAll(const QString& path, const QByteArray& bytes, QString* error)
@@ -396,9 +494,11 @@ bool PageTurn::prepare(const QString& path, int quarterTurns, const Original& or
         return fail(error, QStringLiteral("The file %1 is read-only").arg(path));
 
     QByteArray bytes;
-    if (!readAll(path, &bytes, error))
+    if (!readHead(path, &bytes, error))
         return false;
-    const Content content = contentOf(bytes.left(8));
+    const Content content = contentOf(bytes);
+    if ((content == Content::Jpeg || content == Content::Pdf) && !readAll(path, &bytes, error))
+        return false;
     QByteArray turnedBytes;
     ImageWriteOptions options;
     switch (content) {
@@ -414,7 +514,15 @@ bool PageTurn::prepare(const QString& path, int quarterTurns, const Original& or
             return false;
         if (lossless == 0) {
             options.jpegQuality = std::max(1, jpegQualityOf(bytes));
-            m_image = decoded(path, error);
+            // Coded anew from the page's own pixels when they are at hand: the file's need
+            // no decoding then.
+            QSize size = QImageReader(path).size();
+            if (quarterTurns % 2 == 1)
+                size.transpose();
+            const QImage* pixels = original ? original() : nullptr;
+            m_image = pixels && !size.isEmpty() && pixels->size() == size
+                          ? *pixels
+                          : turnedImage(decoded(path, error), quarterTurns);
         }
         break;
     }
@@ -427,20 +535,24 @@ bool PageTurn::prepare(const QString& path, int quarterTurns, const Original& or
         options.tiffCompression = page.compression;
         if (page.compression == COMPRESSION_JPEG)
             options.jpegQuality = page.jpegQuality > 0 ? page.jpegQuality : 75;
-        m_image = page.image;
+        m_image = turnedImage(page.image, quarterTurns);
         break;
     }
+    case Content::Bmp:
+        if (quarterTurns != 0)
+            m_image = turnedPlainBmp(path, quarterTurns);
+        if (m_image.isNull())
+            m_image = turnedImage(loadImageFile(path, error), quarterTurns);
+        break;
     default:
-        m_image = content == Content::Bmp ? loadImageFile(path, error) : decoded(path, error);
+        m_image = turnedImage(decoded(path, error), quarterTurns);
         break;
     }
     if (turnedBytes.isEmpty()) {
         if (m_image.isNull())
             return false;
-        m_image = turnedImage(m_image, quarterTurns);
         // Lossy codings start again from the page's own pixels where there are any.
-        const bool lossy = content == Content::Jpeg
-                           || (content == Content::Tiff && options.tiffCompression == COMPRESSION_JPEG);
+        const bool lossy = content == Content::Tiff && options.tiffCompression == COMPRESSION_JPEG;
         const QImage* pixels = lossy && original ? original() : nullptr;
         if (pixels && pixels->size() == m_image.size())
             m_image = *pixels;

@@ -165,6 +165,26 @@ TEST_F(PageTurnTest, LeftAndHalfTurns)
 
 // A lossy page coded anew starts from the page's own pixels when they are given, and keeps
 // its quality.
+// A colour bitmap is turned straight from its file: every pixel lands where the general turn
+// puts it, for each turn, rows padded or not.
+TEST_F(PageTurnTest, ColourBitmapsTurnPixelForPixel)
+{
+    for (const QSize size : {QSize(37, 23), QSize(40, 24)}) {
+        const QImage page = pageOf("colour", size.width(), size.height()).convertToFormat(QImage::Format_RGB888);
+        for (int turns = 1; turns <= 3; ++turns) {
+            SCOPED_TRACE(turns);
+            const QString path = out(QStringLiteral("copy.bmp"));
+            ASSERT_TRUE(writeImageFile(page, path, {}, nullptr));
+            ASSERT_TRUE(turn(path, turns));
+            const QImage expected = turnedImage(page, turns);
+            EXPECT_EQ(decodeFile(path).convertToFormat(QImage::Format_RGB888), expected);
+            const FileProbe probe = probeFile(path);
+            EXPECT_NEAR(probe.dpiX, turns == 2 ? 150 : 300, 0.5);
+            QFile::remove(path);
+        }
+    }
+}
+
 TEST_F(PageTurnTest, LossyRecodingStartsFromTheOriginal)
 {
     const QImage page = pageOf("colour", 121, 83);
