@@ -23,7 +23,9 @@ trap 'rm -rf -- "$T"' EXIT
 
 # Always brought up to date: a stale program would measure old code.
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target bench_pipeline -j2 >/dev/null
+cmake --build "$BUILD" --target quillora-scanner bench_pipeline -j2 >/dev/null
+# The bench programs live in bench/, not beside the scanner helper as the program does.
+export QUILLORA_SCANNER_HELPER=$BUILD/quillora-scanner
 PIPE=$BUILD/bench/bench_pipeline
 
 # The test scanner with a colour picture over the whole 200 x 200 mm area.
@@ -43,7 +45,7 @@ sample() {
   local case=$1; shift
   local t0 t1
   t0=$EPOCHREALTIME
-  /usr/bin/time -o "$T/time.txt" -f '%M %U %S' "$@" >/dev/null 2>"$T/err.txt" \
+  /usr/bin/time -o "$T/time.txt" -f '%M %U %S' timeout -k 5 "${DEADLINE:-120}" "$@" >/dev/null 2>"$T/err.txt" \
     || [[ $case == *start-up* ]] || { echo "$case failed:" >&2; cat "$T/err.txt" >&2; exit 1; }
   t1=$EPOCHREALTIME
   read -r rss user sys < <(tail -n 1 "$T/time.txt")
@@ -63,6 +65,8 @@ for ((rep = 1; rep <= REPS; rep++)); do
   fresh; sample "Quillora job (PNG + BMP copy + thumbnail + entry)" env TEMP="$T/temp" "$PIPE" "$T/out" 300 3
   fresh; sample "Quillora start-up alone (no scanner)" env SANE_CONFIG_DIR="$T/none" TEMP="$T/temp" "$PIPE" "$T/out" 300 3 || true
   fresh; sample "scanimage + convert (BMP copy) + convert (thumbnail)" bash -c "$TOOLS"
+  fresh; sample "scanimage --format=tiff + tiffcp -c lzw" bash -c \
+    "scanimage -d test:0 --mode Color --resolution 300 --format=tiff -o '$T/out/raw.tif' && tiffcp -c lzw '$T/out/raw.tif' '$T/out/page.tif'"
   fresh; sample "Quillora job, flatbed, 1 page LZW TIFF" env TEMP="$T/temp" "$PIPE" "$T/out" 300 5
   fresh; sample "Quillora job, feeder, 10 pages LZW TIFF" env TEMP="$T/temp" "$PIPE" "$T/out" 300 5 adf
   pages=$(find "$T/out" -name '*.tiff' | wc -l)
@@ -90,6 +94,8 @@ print(f'Job / scanimage alone: wall {job[0] / base[0]:.2f}x, CPU {job[1] / base[
       f'without the start-up: CPU {(job[1] - start[1]) / base[1]:.2f}x')
 print(f'Tool pipeline / job: wall {tools[0] / job[0]:.2f}x, CPU {tools[1] / job[1]:.2f}x')
 one = med['Quillora job, flatbed, 1 page LZW TIFF']
+lzw = med['scanimage --format=tiff + tiffcp -c lzw']
+print(f'LZW TIFF job / scanimage + tiffcp -c lzw: wall {one[0] / lzw[0]:.2f}x, CPU {one[1] / lzw[1]:.2f}x')
 ten = med['Quillora job, feeder, 10 pages LZW TIFF']
 print(f'Feeder LZW TIFF: {ten[0] / 10:.3f} s wall and {ten[1] / 10:.3f} s CPU per page; '
       f'peak RSS {ten[2] / 1024:.0f} MiB for 10 pages vs {one[2] / 1024:.0f} MiB for 1')

@@ -56,7 +56,7 @@ sample() {
   local t0 t1 rc=0 tm size=0
   if [[ $out != - ]]; then rm -f -- "$out"; fi
   t0=$EPOCHREALTIME
-  /usr/bin/time -o "$T/time.txt" -f '%M %U %S' "$@" </dev/null >"$T/cmd.out" 2>"$T/cmd.err" || rc=$?
+  /usr/bin/time -o "$T/time.txt" -f '%M %U %S' timeout -k 5 "${DEADLINE:-300}" "$@" </dev/null >"$T/cmd.out" 2>"$T/cmd.err" || rc=$?
   t1=$EPOCHREALTIME
   tm=$(tail -n 1 "$T/time.txt")
   if [[ $out != - && -e $out ]]; then size=$(stat -c %s -- "$out"); fi
@@ -72,7 +72,9 @@ raw() { printf '%s\t%s\t%s\t%s\t0\t0\t0\t%s\n' "$@" >>"$RAW"; }
 # ---------------------------------------------------------------- build
 log "building the bench programs in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DQUILLORA_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >"$T/cmake.log" 2>&1
-cmake --build "$BUILD" --target bench_encode bench_multipage bench_scan -j2 >>"$T/cmake.log" 2>&1
+cmake --build "$BUILD" --target quillora-scanner bench_encode bench_multipage bench_scan -j2 >>"$T/cmake.log" 2>&1
+# The bench programs live in bench/, not beside the scanner helper as the program does.
+export QUILLORA_SCANNER_HELPER=$BUILD/quillora-scanner
 ENC=$BUILD/bench/bench_encode
 MP=$BUILD/bench/bench_multipage
 SC=$BUILD/bench/bench_scan
