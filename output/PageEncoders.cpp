@@ -249,57 +249,113 @@ void jpegTermDestination(j_compress_ptr info)
 
 } // namespace
 
+struct JpegWriter::State
+{
+    explicit State(QIODevice& device) : out(device), buffer(64 * 1024) {}
+
+    QIODevice& out;
+    std::vector<JOCTET> buffer;
+    JpegErrors errors;
+    JpegDestination destination;
+    jpeg_compress_struct info;
+    bool created = false;
+    bool failed = false;
+
+    // After a jump out of libjpeg: the coder is gone and every later call fails.
+    bool fail(QString* error)
+    {
+        if (created)
+            jpeg_destroy_compress(&info);
+        created = false;
+        failed = true;
+        setError(error, destination.deviceFailed
+                            ? deviceError(out)
+                            : QStringLiteral("JPEG error: ") + QString::fromLocal8Bit(errors.message));
+        return false;
+    }
+};
+
+JpegWriter::JpegWriter(QIODevice& out) : m_state(std::make_unique<State>(out)) {}
+
+JpegWriter::~JpegWriter()
+{
+    if (m_state->created)
+        jpeg_destroy_compress(&m_state->info);
+}
+
+bool JpegWriter::begin(int width, int height, bool gray, double dpiX, double dpiY, int quality,
+                       QString* error)
+{
+    State& s = *m_state;
+    s.info.err = jpeg_std_error(&s.errors.manager);
+    s.errors.manager.error_exit = jpegFail;
+    s.errors.manager.output_message = jpegIgnoreMessage;
+    s.errors.message[0] = 0;
+    s.destination.manager.init_destination = jpegInitDestination;
+    s.destination.manager.empty_output_buffer = jpegEmptyBuffer;
+    s.destination.manager.term_destination = jpegTermDestination;
+    s.destination.out = &s.out;
+    s.destination.buffer = s.buffer.data();
+    s.destination.size = s.buffer.size();
+    s.destination.deviceFailed = false;
+    const int densityX = std::max(1, int(std::lround(dpiX)));
+    const int densityY = std::max(1, int(std::lround(dpiY)));
+
+    if (setjmp(s.errors.jump))
+        return s.fail(error);
+    jpeg_create_compress(&s.info);
+    s.created = true;
+    s.info.dest = &s.destination.manager;
+    s.info.image_width = JDIMENSION(width);
+    s.info.image_height = JDIMENSION(height);
+    s.info.input_components = gray ? 1 : 3;
+    s.info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&s.info);
+    jpeg_set_quality(&s.info, std::clamp(quality, 1, 100), TRUE);
+    s.info.density_unit = 1;   // dots per inch
+    s.info.X_density = UINT16(std::min(densityX, 65535));
+    s.info.Y_density = UINT16(std::min(densityY, 65535));
+    jpeg_start_compress(&s.info, TRUE);
+    return true;
+}
+
+bool JpegWriter::writeRows(PageRows& rows, int first, int count, QString* error)
+{
+    State& s = *m_state;
+    if (s.failed || !s.created)
+        return s.fail(error);
+    if (setjmp(s.errors.jump))
+        return s.fail(error);
+    for (int y = first; y < first + count; ++y) {
+        JSAMPROW row = const_cast<JSAMPROW>(rows.row(y));
+        jpeg_write_scanlines(&s.info, &row, 1);
+    }
+    return true;
+}
+
+bool JpegWriter::finish(QString* error)
+{
+    State& s = *m_state;
+    if (s.failed || !s.created)
+        return s.fail(error);
+    if (setjmp(s.errors.jump))
+        return s.fail(error);
+    jpeg_finish_compress(&s.info);
+    jpeg_destroy_compress(&s.info);
+    s.created = false;
+    return true;
+}
+
 bool encodeJpeg(const QImage& image, QIODevice& out, int quality, QString* error)
 {
     // Gray pages stay gray (one component); everything else is written as RGB, the rows
     // read in place when the page already holds 8-bit RGB, as scanned colour pages do.
     const bool gray = pageKind(image) != PageKind::Colour;
     PageRows rows(image, gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    std::vector<JOCTET> buffer(64 * 1024);
-    JpegErrors errors;
-    JpegDestination destination;
-    jpeg_compress_struct info;
-    info.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = jpegFail;
-    errors.manager.output_message = jpegIgnoreMessage;
-    errors.message[0] = 0;
-    destination.manager.init_destination = jpegInitDestination;
-    destination.manager.empty_output_buffer = jpegEmptyBuffer;
-    destination.manager.term_destination = jpegTermDestination;
-    destination.out = &out;
-    destination.buffer = buffer.data();
-    destination.size = buffer.size();
-    destination.deviceFailed = false;
-    const int width = image.width();
-    const int height = image.height();
-    const int dpiX = std::max(1, int(std::lround(dotsPerInchX(image))));
-    const int dpiY = std::max(1, int(std::lround(dotsPerInchY(image))));
-
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_compress(&info);
-        setError(error, destination.deviceFailed ? deviceError(out)
-                        : QStringLiteral("JPEG error: ") + QString::fromLocal8Bit(errors.message));
-        return false;
-    }
-    jpeg_create_compress(&info);
-    info.dest = &destination.manager;
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = gray ? 1 : 3;
-    info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, std::clamp(quality, 1, 100), TRUE);
-    info.density_unit = 1;   // dots per inch
-    info.X_density = UINT16(std::min(dpiX, 65535));
-    info.Y_density = UINT16(std::min(dpiY, 65535));
-    jpeg_start_compress(&info, TRUE);
-    for (int y = 0; y < height; ++y) {
-        JSAMPROW row = const_cast<JSAMPROW>(rows.row(y));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return true;
+    JpegWriter jpeg(out);
+    return jpeg.begin(image.width(), image.height(), gray, dotsPerInchX(image), dotsPerInchY(image),
+                      quality, error)
+           && jpeg.writeRows(rows, 0, image.height(), error) && jpeg.finish(error);
 }
 
 // ------------------------------------------------------------------------------------ TIFF
@@ -518,8 +574,8 @@ bool TiffFile::open(const QString& path, QString* error)
     return true;
 }
 
-bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, bool multipage,
-                         QString* error)
+bool TiffFile::beginPage(int width, int height, PageKind kind, double dpiX, double dpiY,
+                         int compression, int jpegQuality, bool multipage, QString* error)
 {
     if (!isSupportedTiffCompression(compression)) {
         setError(error, QStringLiteral("Unsupported TIFF compression %1").arg(compression));
@@ -527,60 +583,157 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
     }
     const bool fax = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3
                      || compression == COMPRESSION_CCITTFAX4;
-    PageKind kind = fax ? PageKind::Bilevel : pageKind(page);
+    if (fax)
+        kind = PageKind::Bilevel;
     if (compression == COMPRESSION_JPEG && kind == PageKind::Bilevel)
         kind = PageKind::Gray;   // JPEG has no 1-bit samples
-    const QImage::Format layout = kind == PageKind::Bilevel ? QImage::Format_Mono
-                                : kind == PageKind::Gray    ? QImage::Format_Grayscale8
-                                                            : QImage::Format_RGB888;
-    const uint32_t w = uint32_t(page.width());
-    const uint32_t h = uint32_t(page.height());
-    PageRows rows(page, layout);
-    const tmsize_t rowBytes = rows.bytesPerRow();
+    Page& p = m_page;
+    p.kind = kind;
+    p.layout = kind == PageKind::Bilevel ? QImage::Format_Mono
+             : kind == PageKind::Gray    ? QImage::Format_Grayscale8
+                                         : QImage::Format_RGB888;
+    p.width = uint32_t(width);
+    p.height = uint32_t(height);
+    p.compression = compression;
+    p.jpegQuality = jpegQuality;
+    p.rowBytes = kind == PageKind::Bilevel ? (width + 7) / 8
+               : kind == PageKind::Gray    ? width
+                                           : 3 * qint64(width);
     // Strips of about 128 KiB; JPEG wants a multiple of 16 rows (chroma subsampling).
-    uint32_t rowsPerStrip = uint32_t(std::max<tmsize_t>(1, (128 * 1024) / rowBytes));
-    if (rowsPerStrip >= 16)
-        rowsPerStrip -= rowsPerStrip % 16;
+    p.rowsPerStrip = uint32_t(std::max<qint64>(1, (128 * 1024) / p.rowBytes));
+    if (p.rowsPerStrip >= 16)
+        p.rowsPerStrip -= p.rowsPerStrip % 16;
     else if (compression == COMPRESSION_JPEG)
-        rowsPerStrip = 16;
-    rowsPerStrip = std::min(rowsPerStrip, std::max<uint32_t>(h, 1));
-    const uint32_t strips = (h + rowsPerStrip - 1) / rowsPerStrip;
+        p.rowsPerStrip = 16;
+    p.rowsPerStrip = std::min(p.rowsPerStrip, std::max<uint32_t>(p.height, 1));
+    p.strips = (p.height + p.rowsPerStrip - 1) / p.rowsPerStrip;
+    p.rowsIn = 0;
+    try {
+        p.strip.resize(size_t(p.rowBytes) * p.rowsPerStrip);
+    } catch (const std::bad_alloc&) {
+        setError(error, QStringLiteral("Out of memory"));
+        return false;
+    }
 
-    // The tags that decide how strips are coded, for the file and for any helper encoder.
-    const auto codingTags = [&](TIFF* t) {
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, kind == PageKind::Colour ? 3 : 1);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, kind == PageKind::Bilevel ? 1 : 8);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
-        if (kind == PageKind::Bilevel)
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        else if (kind == PageKind::Gray)
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        else if (compression == COMPRESSION_JPEG)
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-        else
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        if (compression == COMPRESSION_LZW && kind != PageKind::Bilevel)
-            TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);   // smaller and faster on scans
-        if (compression == COMPRESSION_JPEG) {
-            TIFFSetField(t, TIFFTAG_JPEGQUALITY, std::clamp(jpegQuality, 1, 100));
-            if (kind == PageKind::Colour)
-                TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);   // libtiff converts
-        }
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-    };
     TIFF* t = m_tiff;
-    codingTags(t);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(dotsPerInchX(page)));
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(dotsPerInchY(page)));
+    setCodingTags(t);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(dpiX));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(dpiY));
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     if (multipage) {
         TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
         TIFFSetField(t, TIFFTAG_PAGENUMBER, uint16_t(m_pages), uint16_t(0));
     }
+    return true;
+}
 
+void TiffFile::setCodingTags(TIFF* t) const
+{
+    const Page& p = m_page;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, p.kind == PageKind::Colour ? 3 : 1);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, p.kind == PageKind::Bilevel ? 1 : 8);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, p.compression);
+    if (p.kind == PageKind::Bilevel)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    else if (p.kind == PageKind::Gray)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    else if (p.compression == COMPRESSION_JPEG)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    else
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    if (p.compression == COMPRESSION_LZW && p.kind != PageKind::Bilevel)
+        TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);   // smaller and faster on scans
+    if (p.compression == COMPRESSION_JPEG) {
+        TIFFSetField(t, TIFFTAG_JPEGQUALITY, std::clamp(p.jpegQuality, 1, 100));
+        if (p.kind == PageKind::Colour)
+            TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);   // libtiff converts
+    }
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip);
+}
+
+bool TiffFile::writeStrip(uint32_t index, qint64 bytes, QString* error)
+{
+    if (TIFFWriteEncodedStrip(m_tiff, index, m_page.strip.data(), tmsize_t(bytes)) < 0) {
+        setError(error, failure(QStringLiteral("Cannot write")));
+        return false;
+    }
+    return true;
+}
+
+bool TiffFile::writeRows(PageRows& rows, int first, int count, QString* error)
+{
+    Page& p = m_page;
+    for (int y = first; y < first + count; ++y) {
+        if (p.rowsIn >= p.height) {
+            setError(error, QStringLiteral("More rows than the page has for %1").arg(m_path));
+            return false;
+        }
+        const uint32_t inStrip = p.rowsIn % p.rowsPerStrip;
+        std::memcpy(p.strip.data() + size_t(inStrip) * size_t(p.rowBytes), rows.row(y),
+                    size_t(p.rowBytes));
+        ++p.rowsIn;
+        if (inStrip + 1 == p.rowsPerStrip
+            && !writeStrip(p.rowsIn / p.rowsPerStrip - 1, qint64(p.rowsPerStrip) * p.rowBytes, error))
+            return false;
+    }
+    return true;
+}
+
+bool TiffFile::endPage(QString* error)
+{
+    Page& p = m_page;
+    const uint32_t rest = p.rowsIn % p.rowsPerStrip;
+    if (rest > 0 && p.rowsIn == p.height
+        && !writeStrip(p.strips - 1, qint64(rest) * p.rowBytes, error))
+        return false;
+    if (p.rowsIn != p.height) {
+        setError(error, QStringLiteral("Not all rows of the page were given for %1").arg(m_path));
+        return false;
+    }
+    p.strip = {};
+    if (!TIFFWriteDirectory(m_tiff)) {
+        setError(error, failure(QStringLiteral("Cannot write")));
+        return false;
+    }
+    ++m_pages;
+    return true;
+}
+
+bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, bool multipage,
+                         QString* error)
+{
+    if (!beginPage(page.width(), page.height(), pageKind(page), dotsPerInchX(page),
+                   dotsPerInchY(page), compression, jpegQuality, multipage, error))
+        return false;
+    // LZW is the slow coding: a large page has its strips coded on all the machine's cores.
+    const unsigned threads = unsigned(codingThreads(m_page.rowBytes * m_page.height));
+    if (compression == COMPRESSION_LZW && threads > 1) {
+        if (!writeStripsInParallel(page, threads, error))
+            return false;
+        m_page.rowsIn = m_page.height;
+        m_page.strip = {};
+        if (!TIFFWriteDirectory(m_tiff)) {
+            setError(error, failure(QStringLiteral("Cannot write")));
+            return false;
+        }
+        ++m_pages;
+        return true;
+    }
+    PageRows rows(page, m_page.layout);
+    return writeRows(rows, 0, page.height(), error) && endPage(error);
+}
+
+bool TiffFile::writeStripsInParallel(const QImage& page, unsigned threads, QString* error)
+{
+    TIFF* t = m_tiff;
+    const QImage::Format layout = m_page.layout;
+    const uint32_t rowsPerStrip = m_page.rowsPerStrip;
+    const uint32_t strips = m_page.strips;
+    const uint32_t h = m_page.height;
+    const tmsize_t rowBytes = tmsize_t(m_page.rowBytes);
     const auto fillStrip = [&](PageRows& from, uint32_t index, std::vector<uchar>& strip) {
         const uint32_t top = index * rowsPerStrip;
         const uint32_t n = std::min(rowsPerStrip, h - top);
@@ -590,10 +743,8 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
         return tmsize_t(n) * rowBytes;
     };
 
-    // LZW is the slow coding: a large page has its strips coded on all the machine's cores,
-    // a window of about 8 MiB of rows at a time so that the coded strips held back stay small.
-    const unsigned threads = unsigned(codingThreads(qint64(rowBytes) * h));
-    if (compression == COMPRESSION_LZW && threads > 1) {
+    // A window of about 8 MiB of rows at a time, so that the coded strips held back stay small.
+    {
         const uint32_t window = std::max<uint32_t>(
             threads, uint32_t((8 * 1024 * 1024) / (qint64(rowBytes) * rowsPerStrip)));
         struct Coded
@@ -622,7 +773,7 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
                     part.ok = scratch != nullptr;
                     if (!part.ok)
                         return;
-                    codingTags(scratch);
+                    setCodingTags(scratch);
                     PageRows own(page, layout);
                     std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
                     for (uint32_t index = from; part.ok && index < to; ++index)
@@ -674,20 +825,7 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
                 }
             }
         }
-    } else {
-        std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
-        for (uint32_t index = 0; index < strips; ++index) {
-            if (TIFFWriteEncodedStrip(t, index, strip.data(), fillStrip(rows, index, strip)) < 0) {
-                setError(error, failure(QStringLiteral("Cannot write")));
-                return false;
-            }
-        }
     }
-    if (!TIFFWriteDirectory(t)) {
-        setError(error, failure(QStringLiteral("Cannot write")));
-        return false;
-    }
-    ++m_pages;
     return true;
 }
 
