@@ -228,12 +228,16 @@ PageKind kindOf(QImage::Format format)
 class SystemFileCoder : public StreamedPageFile::Coder
 {
 public:
-    explicit SystemFileCoder(QString path) : m_path(std::move(path)) {}
+    // Written through `writePath`, called `path` in error texts.
+    SystemFileCoder(QString writePath, QString path)
+        : m_writePath(std::move(writePath)), m_path(std::move(path))
+    {
+    }
 
 protected:
     bool create(QString* error)
     {
-        if (m_file.create(m_path))
+        if (m_file.create(m_writePath))
             return true;
         if (error)
             *error = QStringLiteral("Cannot write %1: %2").arg(m_path, m_file.errorString());
@@ -248,6 +252,7 @@ protected:
         return false;
     }
 
+    QString m_writePath;
     QString m_path;
     SystemFile m_file;
 };
@@ -307,10 +312,10 @@ private:
 class TiffCoder final : public StreamedPageFile::Coder
 {
 public:
-    bool start(const QString& path, PageKind kind, int width, int height, int dpmX, int dpmY,
-               const ImageWriteOptions& options, QString* error)
+    bool start(const QString& writePath, const QString& path, PageKind kind, int width,
+               int height, int dpmX, int dpmY, const ImageWriteOptions& options, QString* error)
     {
-        return m_tiff.open(path, error)
+        return m_tiff.open(writePath, error, path)
                && m_tiff.beginPage(width, height, kind, dotsPerInch(dpmX), dotsPerInch(dpmY),
                                    options.tiffCompression, options.jpegQuality, false, error);
     }
@@ -341,8 +346,8 @@ std::unique_ptr<StreamedPageFile> StreamedPageFile::begin(const QString& path, Q
         || (fileFormat == Format::Tiff && !isSupportedTiffCompression(options.tiffCompression))
         || (!mayMoveOn && QFileInfo::exists(path)))
         return nullptr;
-    QString error;
-    const QString temporary = createTemporaryBeside(path, &error);
+    QString error, writePath;
+    const QString temporary = createUnnamedTemporaryBeside(path, &writePath, &error);
     if (temporary.isEmpty())
         return nullptr;
     std::unique_ptr<StreamedPageFile> file(new StreamedPageFile);
@@ -354,18 +359,18 @@ std::unique_ptr<StreamedPageFile> StreamedPageFile::begin(const QString& path, Q
     const PageKind kind = kindOf(format);
     bool started = false;
     if (fileFormat == Format::Jpeg) {
-        auto coder = std::make_unique<JpegCoder>(temporary);
+        auto coder = std::make_unique<JpegCoder>(writePath, temporary);
         started = coder->start(kind, width, height, dotsPerMeterX, dotsPerMeterY,
                                options.jpegQuality, &error);
         file->m_coder = std::move(coder);
     } else if (fileFormat == Format::Png) {
-        auto coder = std::make_unique<PngCoder>(temporary);
+        auto coder = std::make_unique<PngCoder>(writePath, temporary);
         started = coder->start(kind, width, height, dotsPerMeterX, dotsPerMeterY, &error);
         file->m_coder = std::move(coder);
     } else {
         auto coder = std::make_unique<TiffCoder>();
-        started = coder->start(temporary, kind, width, height, dotsPerMeterX, dotsPerMeterY,
-                               options, &error);
+        started = coder->start(writePath, temporary, kind, width, height, dotsPerMeterX,
+                               dotsPerMeterY, options, &error);
         file->m_coder = std::move(coder);
     }
     if (!started)
@@ -415,7 +420,10 @@ bool StreamedPageFile::finish(const std::function<QString()>& nextCandidate, QSt
             *error = m_error;
         return false;
     }
-    const QString temporary = std::exchange(m_temporary, QString());
+    const QString temporary = nameTemporary(m_temporary, error);
+    if (temporary.isEmpty())
+        return false;   // the destructor discards it
+    m_temporary.clear();
     return placeTemporary(temporary, m_path, nextCandidate, writtenPath, error);
 }
 

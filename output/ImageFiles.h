@@ -78,7 +78,7 @@ private:
 
     std::unique_ptr<Coder> m_coder;
     QString m_path;
-    QString m_temporary;
+    QString m_temporary;   // the name it gets once complete, the one error texts show
     QImage::Format m_format = QImage::Format_Invalid;
     int m_width = 0;
     int m_height = 0;

@@ -550,9 +550,9 @@ QString TiffFile::failure(const QString& what) const
                             : QStringLiteral("%1 %2: %3").arg(what, m_path, reason);
 }
 
-bool TiffFile::open(const QString& path, QString* error)
+bool TiffFile::open(const QString& path, QString* error, const QString& shownAs)
 {
-    m_path = path;
+    m_path = shownAs.isEmpty() ? path : shownAs;
     // Read and write: libtiff reads back what it links when it adds a page.
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0) {

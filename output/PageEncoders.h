@@ -57,7 +57,8 @@ public:
     TiffFile(const TiffFile&) = delete;
     TiffFile& operator=(const TiffFile&) = delete;
 
-    bool open(const QString& path, QString* error);
+    // `shownAs`: the name error texts give the file, when not `path`.
+    bool open(const QString& path, QString* error, const QString& shownAs = {});
     // `multipage` marks the directory as one page of a document.
     bool writePage(const QImage& page, int compression, int jpegQuality, bool multipage,
                    QString* error);
