@@ -608,8 +608,20 @@ bool TiffFile::beginPage(int width, int height, PageKind kind, double dpiX, doub
     p.rowsPerStrip = std::min(p.rowsPerStrip, std::max<uint32_t>(p.height, 1));
     p.strips = (p.height + p.rowsPerStrip - 1) / p.rowsPerStrip;
     p.rowsIn = 0;
+    // LZW is the slow coding: a large page has its strips coded on all the machine's cores, a
+    // window of about 8 MiB of rows at a time so that the coded strips held back stay small.
+    p.threads = compression == COMPRESSION_LZW ? unsigned(codingThreads(p.rowBytes * p.height)) : 1;
+    p.window = std::max<uint32_t>(p.threads, uint32_t((8 * 1024 * 1024) / (p.rowBytes * p.rowsPerStrip)));
+    p.pending.clear();
+    p.pendingFirst = 0;
     try {
         p.strip.resize(size_t(p.rowBytes) * p.rowsPerStrip);
+        if (p.threads > 1) {
+            // Room made once for a share of a window (coding rarely makes strips larger).
+            p.coded.resize(p.threads);
+            for (std::vector<uchar>& buffer : p.coded)
+                buffer.reserve(size_t(p.rowBytes * p.rowsPerStrip * p.window / p.threads) + 65536);
+        }
     } catch (const std::bad_alloc&) {
         setError(error, QStringLiteral("Out of memory"));
         return false;
@@ -666,6 +678,23 @@ bool TiffFile::writeStrip(uint32_t index, qint64 bytes, QString* error)
 bool TiffFile::writeRows(PageRows& rows, int first, int count, QString* error)
 {
     Page& p = m_page;
+    if (p.threads > 1) {
+        if (count > int(p.height - p.rowsIn)) {
+            setError(error, QStringLiteral("More rows than the page has for %1").arg(m_path));
+            return false;
+        }
+        try {
+            for (int y = first; y < first + count; ++y) {
+                const uchar* row = rows.row(y);
+                p.pending.insert(p.pending.end(), row, row + p.rowBytes);
+            }
+        } catch (const std::bad_alloc&) {
+            setError(error, QStringLiteral("Out of memory"));
+            return false;
+        }
+        p.rowsIn += uint32_t(count);
+        return codePendingStrips(false, error);
+    }
     for (int y = first; y < first + count; ++y) {
         if (p.rowsIn >= p.height) {
             setError(error, QStringLiteral("More rows than the page has for %1").arg(m_path));
@@ -686,14 +715,20 @@ bool TiffFile::endPage(QString* error)
 {
     Page& p = m_page;
     const uint32_t rest = p.rowsIn % p.rowsPerStrip;
-    if (rest > 0 && p.rowsIn == p.height
-        && !writeStrip(p.strips - 1, qint64(rest) * p.rowBytes, error))
+    if (p.threads > 1) {
+        if (p.rowsIn == p.height && !codePendingStrips(true, error))
+            return false;
+    } else if (rest > 0 && p.rowsIn == p.height
+               && !writeStrip(p.strips - 1, qint64(rest) * p.rowBytes, error)) {
         return false;
+    }
     if (p.rowsIn != p.height) {
         setError(error, QStringLiteral("Not all rows of the page were given for %1").arg(m_path));
         return false;
     }
     p.strip = {};
+    p.pending = {};
+    p.coded = {};
     if (!TIFFWriteDirectory(m_tiff)) {
         setError(error, failure(QStringLiteral("Cannot write")));
         return false;
@@ -708,121 +743,131 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
     if (!beginPage(page.width(), page.height(), pageKind(page), dotsPerInchX(page),
                    dotsPerInchY(page), compression, jpegQuality, multipage, error))
         return false;
-    // LZW is the slow coding: a large page has its strips coded on all the machine's cores.
-    const unsigned threads = unsigned(codingThreads(m_page.rowBytes * m_page.height));
-    if (compression == COMPRESSION_LZW && threads > 1) {
-        if (!writeStripsInParallel(page, threads, error))
-            return false;
+    if (m_page.threads > 1) {
+        // Each thread reads its strips from the page itself, converting its own rows.
+        const auto fillerForThread = [&]() -> StripFiller {
+            auto rows = std::make_shared<PageRows>(page, m_page.layout);
+            return [this, rows](uint32_t index, std::vector<uchar>& strip) {
+                const uint32_t top = index * m_page.rowsPerStrip;
+                const uint32_t n = std::min(m_page.rowsPerStrip, m_page.height - top);
+                for (uint32_t i = 0; i < n; ++i)
+                    std::memcpy(strip.data() + size_t(i) * size_t(m_page.rowBytes),
+                                rows->row(int(top + i)), size_t(m_page.rowBytes));
+                return qint64(n) * m_page.rowBytes;
+            };
+        };
+        for (uint32_t first = 0; first < m_page.strips; first += m_page.window)
+            if (!codeStripsInParallel(first, std::min(m_page.strips, first + m_page.window),
+                                      fillerForThread, error))
+                return false;
         m_page.rowsIn = m_page.height;
-        m_page.strip = {};
-        if (!TIFFWriteDirectory(m_tiff)) {
-            setError(error, failure(QStringLiteral("Cannot write")));
-            return false;
-        }
-        ++m_pages;
-        return true;
+        m_page.pendingFirst = m_page.strips;
+        return endPage(error);
     }
     PageRows rows(page, m_page.layout);
     return writeRows(rows, 0, page.height(), error) && endPage(error);
 }
 
-bool TiffFile::writeStripsInParallel(const QImage& page, unsigned threads, QString* error)
+bool TiffFile::codePendingStrips(bool all, QString* error)
+{
+    Page& p = m_page;
+    const qint64 stripBytes = p.rowBytes * p.rowsPerStrip;
+    const uint32_t complete = uint32_t(qint64(p.pending.size()) / stripBytes);
+    // While rows come, every complete strip once there are a few for each thread (so that
+    // coding keeps up with the rows); at the end whatever is left, the short last strip too.
+    const uint32_t ready = all ? p.strips - p.pendingFirst : complete >= 4 * p.threads ? complete : 0;
+    if (ready == 0)
+        return true;
+    const uint32_t base = p.pendingFirst;
+    const auto fillerForThread = [&]() -> StripFiller {
+        return [this, base, stripBytes](uint32_t index, std::vector<uchar>& strip) {
+            // A copy: the coder works on it in place.
+            const qint64 from = qint64(index - base) * stripBytes;
+            const qint64 n = std::min<qint64>(stripBytes, qint64(m_page.pending.size()) - from);
+            std::memcpy(strip.data(), m_page.pending.data() + from, size_t(n));
+            return n;
+        };
+    };
+    for (uint32_t first = base; first < base + ready; first += p.window)
+        if (!codeStripsInParallel(first, std::min(base + ready, first + p.window), fillerForThread,
+                                  error))
+            return false;
+    const size_t used = std::min(p.pending.size(), size_t(qint64(ready) * stripBytes));
+    p.pending.erase(p.pending.begin(), p.pending.begin() + qint64(used));
+    p.pendingFirst += ready;
+    return true;
+}
+
+bool TiffFile::codeStripsInParallel(uint32_t first, uint32_t last,
+                                    const std::function<StripFiller()>& fillerForThread,
+                                    QString* error)
 {
     TIFF* t = m_tiff;
-    const QImage::Format layout = m_page.layout;
-    const uint32_t rowsPerStrip = m_page.rowsPerStrip;
-    const uint32_t strips = m_page.strips;
-    const uint32_t h = m_page.height;
-    const tmsize_t rowBytes = tmsize_t(m_page.rowBytes);
-    const auto fillStrip = [&](PageRows& from, uint32_t index, std::vector<uchar>& strip) {
-        const uint32_t top = index * rowsPerStrip;
-        const uint32_t n = std::min(rowsPerStrip, h - top);
-        for (uint32_t i = 0; i < n; ++i)
-            std::memcpy(strip.data() + size_t(i) * size_t(rowBytes), from.row(int(top + i)),
-                        size_t(rowBytes));
-        return tmsize_t(n) * rowBytes;
-    };
-
-    // A window of about 8 MiB of rows at a time, so that the coded strips held back stay small.
+    const unsigned threads = m_page.threads;
+    const size_t stripBytes = size_t(m_page.rowBytes) * m_page.rowsPerStrip;
+    struct Coded
     {
-        const uint32_t window = std::max<uint32_t>(
-            threads, uint32_t((8 * 1024 * 1024) / (qint64(rowBytes) * rowsPerStrip)));
-        struct Coded
-        {
-            explicit Coded(std::vector<uchar>& buffer) : memory(buffer) {}
-            MemoryTiff memory;
-            std::vector<std::pair<uint64_t, uint64_t>> strips;   // offset, length
-            bool ok = true;
-        };
-        // One buffer per thread for every window, room made once for a share of a window
-        // (coding rarely makes strips larger).
-        std::vector<std::vector<uchar>> buffers(threads);
+        explicit Coded(std::vector<uchar>& buffer) : memory(buffer) {}
+        MemoryTiff memory;
+        std::vector<std::pair<uint64_t, uint64_t>> strips;   // offset, length
+        bool ok = true;
+    };
+    std::vector<std::unique_ptr<Coded>> parts;
+    const auto code = [&](Coded& part, StripFiller fill, uint32_t from, uint32_t to) {
+        if (from == to)
+            return;   // fewer strips than threads: a coder without strips has no strip table
         try {
-            for (std::vector<uchar>& buffer : buffers)
-                buffer.reserve(size_t(qint64(rowBytes) * rowsPerStrip * window / threads) + 65536);
+            TIFF* scratch = part.memory.open();
+            part.ok = scratch != nullptr;
+            if (!part.ok)
+                return;
+            setCodingTags(scratch);
+            std::vector<uchar> strip(stripBytes);
+            for (uint32_t index = from; part.ok && index < to; ++index)
+                part.ok = TIFFWriteEncodedStrip(scratch, index, strip.data(),
+                                                tmsize_t(fill(index, strip))) >= 0;
+            uint64_t* offsets = nullptr;
+            uint64_t* lengths = nullptr;
+            part.ok = part.ok && TIFFGetField(scratch, TIFFTAG_STRIPOFFSETS, &offsets)
+                      && TIFFGetField(scratch, TIFFTAG_STRIPBYTECOUNTS, &lengths);
+            for (uint32_t index = from; part.ok && index < to; ++index)
+                part.strips.emplace_back(offsets[index], lengths[index]);
         } catch (const std::bad_alloc&) {
-            setError(error, QStringLiteral("Out of memory"));
+            part.ok = false;
+        }
+    };
+    std::vector<std::thread> workers;
+    const uint32_t count = last - first;
+    for (unsigned k = 0; k < threads; ++k) {
+        const uint32_t from = first + uint32_t(qint64(count) * k / threads);
+        const uint32_t to = first + uint32_t(qint64(count) * (k + 1) / threads);
+        parts.push_back(std::make_unique<Coded>(m_page.coded[k]));
+        Coded& part = *parts.back();
+        if (k == 0)
+            continue;   // this thread takes the first share once the others run
+        try {
+            workers.emplace_back(code, std::ref(part), fillerForThread(), from, to);
+        } catch (const std::system_error&) {
+            code(part, fillerForThread(), from, to);
+        }
+    }
+    code(*parts[0], fillerForThread(), first, first + uint32_t(qint64(count) / threads));
+    for (std::thread& worker : workers)
+        worker.join();
+    uint32_t index = first;
+    for (const std::unique_ptr<Coded>& part : parts) {
+        if (!part->ok) {
+            m_lastError = part->memory.lastError();
+            setError(error, m_lastError.isEmpty() ? QStringLiteral("Out of memory")
+                                                  : failure(QStringLiteral("Cannot write")));
             return false;
         }
-        for (uint32_t first = 0; first < strips; first += window) {
-            const uint32_t last = std::min(strips, first + window);
-            std::vector<std::unique_ptr<Coded>> parts;
-            const auto code = [&](Coded& part, uint32_t from, uint32_t to) {
-                try {
-                    TIFF* scratch = part.memory.open();
-                    part.ok = scratch != nullptr;
-                    if (!part.ok)
-                        return;
-                    setCodingTags(scratch);
-                    PageRows own(page, layout);
-                    std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
-                    for (uint32_t index = from; part.ok && index < to; ++index)
-                        part.ok = TIFFWriteEncodedStrip(scratch, index, strip.data(),
-                                                        fillStrip(own, index, strip)) >= 0;
-                    uint64_t* offsets = nullptr;
-                    uint64_t* lengths = nullptr;
-                    part.ok = part.ok && TIFFGetField(scratch, TIFFTAG_STRIPOFFSETS, &offsets)
-                              && TIFFGetField(scratch, TIFFTAG_STRIPBYTECOUNTS, &lengths);
-                    for (uint32_t index = from; part.ok && index < to; ++index)
-                        part.strips.emplace_back(offsets[index], lengths[index]);
-                } catch (const std::bad_alloc&) {
-                    part.ok = false;
-                }
-            };
-            std::vector<std::thread> workers;
-            const uint32_t count = last - first;
-            for (unsigned k = 0; k < threads; ++k) {
-                const uint32_t from = first + uint32_t(qint64(count) * k / threads);
-                const uint32_t to = first + uint32_t(qint64(count) * (k + 1) / threads);
-                parts.push_back(std::make_unique<Coded>(buffers[k]));
-                Coded& part = *parts.back();
-                if (k == 0)
-                    continue;   // this thread takes the first share once the others run
-                try {
-                    workers.emplace_back(code, std::ref(part), from, to);
-                } catch (const std::system_error&) {
-                    code(part, from, to);
-                }
-            }
-            code(*parts[0], first, first + uint32_t(qint64(count) / threads));
-            for (std::thread& worker : workers)
-                worker.join();
-            uint32_t index = first;
-            for (const std::unique_ptr<Coded>& part : parts) {
-                if (!part->ok) {
-                    m_lastError = part->memory.lastError();
-                    setError(error, m_lastError.isEmpty() ? QStringLiteral("Out of memory")
-                                                          : failure(QStringLiteral("Cannot write")));
-                    return false;
-                }
-                for (const auto& [offset, length] : part->strips) {
-                    if (offset + length > part->memory.bytes().size()
-                        || TIFFWriteRawStrip(t, index++, const_cast<uchar*>(part->memory.bytes().data()) + offset,
-                                             tmsize_t(length)) < 0) {
-                        setError(error, failure(QStringLiteral("Cannot write")));
-                        return false;
-                    }
-                }
+        for (const auto& [offset, length] : part->strips) {
+            if (offset + length > part->memory.bytes().size()
+                || TIFFWriteRawStrip(t, index++, const_cast<uchar*>(part->memory.bytes().data()) + offset,
+                                     tmsize_t(length)) < 0) {
+                setError(error, failure(QStringLiteral("Cannot write")));
+                return false;
             }
         }
     }

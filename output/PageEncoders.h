@@ -8,6 +8,7 @@
 #include "PageRows.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -83,7 +84,12 @@ private:
     // The tags that decide how the strips of the page under way are coded, for the file and
     // for any helper encoder.
     void setCodingTags(TIFF* t) const;
-    bool writeStripsInParallel(const QImage& page, unsigned threads, QString* error);
+    // Fills a strip buffer with the rows of strip `index`; each coding thread has its own.
+    using StripFiller = std::function<qint64(std::uint32_t index, std::vector<uchar>& strip)>;
+    // Codes strips first .. last - 1 on the page's coding threads and writes them in order.
+    bool codeStripsInParallel(std::uint32_t first, std::uint32_t last,
+                              const std::function<StripFiller()>& fillerForThread, QString* error);
+    bool codePendingStrips(bool all, QString* error);
     bool writeStrip(std::uint32_t index, qint64 bytes, QString* error);
 
     // The page under way.
@@ -99,6 +105,13 @@ private:
         qint64 rowBytes = 0;
         std::uint32_t rowsIn = 0;        // rows given so far
         std::vector<uchar> strip;    // the rows of the strip being filled
+        // LZW coded on several threads: a window of strips at a time. The rows given and not
+        // yet coded wait in `pending`, from strip pendingFirst on.
+        unsigned threads = 1;
+        std::uint32_t window = 0;
+        std::vector<uchar> pending;
+        std::uint32_t pendingFirst = 0;
+        std::vector<std::vector<uchar>> coded;   // a buffer per thread, kept between windows
     } m_page;
 
     TIFF* m_tiff = nullptr;

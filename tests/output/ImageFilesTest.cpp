@@ -185,8 +185,9 @@ QByteArray fileBytes(const QString& path)
 
 TEST_F(ImageFilesTest, PagesCodedAsTheirRowsArriveMakeTheSameFileAsWholePages)
 {
-    // The colour page is large enough for its LZW strips to be coded in parallel when whole.
-    const QImage colour = colourPage(1500, 1100, 300);
+    // The colour page is large enough for its LZW strips to be coded in parallel, and its 117
+    // strips leave one for the last window of 116: fewer strips than threads there.
+    const QImage colour = colourPage(1500, 1872, 300);
     const QImage gray = grayPage(333, 250, 150);
     QImage scanned = bilevelPage(333, 250, 150);
     scanned.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});   // as the scanner has it
