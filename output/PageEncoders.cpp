@@ -434,9 +434,12 @@ toff_t tiffFileSize(thandle_t h)
 int tiffFileMap(thandle_t, void**, toff_t*) { return 0; }
 void tiffFileUnmap(thandle_t, void*, toff_t) {}
 
+} // namespace
+
 // A TIFF in memory, used only to run libtiff's encoder on some strips of a page on another
 // thread: each strip is coded on its own, so strips coded apart are the very bytes the file
-// would get, and are copied into it as they are.
+// would get, and are copied into it as they are. Strips taken are dropped from memory; the
+// offsets stay those of the whole stream.
 class MemoryTiff
 {
 public:
@@ -462,7 +465,15 @@ public:
         return m_tiff;
     }
 
-    const std::vector<uchar>& bytes() const { return m_bytes; }
+    TIFF* tiff() const { return m_tiff; }
+    const std::vector<uchar>& bytes() const { return m_bytes; }   // from offset dropped() on
+    toff_t dropped() const { return m_dropped; }
+    // Everything coded so far has been taken.
+    void drop()
+    {
+        m_dropped += m_bytes.size();
+        m_bytes.clear();
+    }
     const QString& lastError() const { return m_lastError; }
 
 private:
@@ -477,9 +488,12 @@ private:
     static tmsize_t read(thandle_t h, void* buffer, tmsize_t n)
     {
         MemoryTiff* m = self(h);
-        const toff_t left = m->m_pos < m->m_bytes.size() ? m->m_bytes.size() - m->m_pos : 0;
+        if (m->m_pos < m->m_dropped)
+            return -1;   // taken already
+        const toff_t at = m->m_pos - m->m_dropped;
+        const toff_t left = at < m->m_bytes.size() ? m->m_bytes.size() - at : 0;
         const tmsize_t taken = tmsize_t(std::min<toff_t>(left, toff_t(n)));
-        std::memcpy(buffer, m->m_bytes.data() + m->m_pos, size_t(taken));
+        std::memcpy(buffer, m->m_bytes.data() + at, size_t(taken));
         m->m_pos += toff_t(taken);
         return taken;
     }
@@ -487,11 +501,14 @@ private:
     {
         MemoryTiff* m = self(h);
         const auto* bytes = static_cast<const uchar*>(buffer);
+        if (m->m_pos < m->m_dropped)
+            return -1;   // taken already
+        const toff_t at = m->m_pos - m->m_dropped;
         try {
-            if (m->m_pos > m->m_bytes.size())
-                m->m_bytes.resize(size_t(m->m_pos));
-            const size_t inside = std::min(size_t(n), size_t(m->m_bytes.size() - m->m_pos));
-            std::memcpy(m->m_bytes.data() + m->m_pos, bytes, inside);
+            if (at > m->m_bytes.size())
+                m->m_bytes.resize(size_t(at));
+            const size_t inside = std::min(size_t(n), size_t(m->m_bytes.size() - at));
+            std::memcpy(m->m_bytes.data() + at, bytes, inside);
             m->m_bytes.insert(m->m_bytes.end(), bytes + inside, bytes + n);
         } catch (const std::bad_alloc&) {
             return -1;
@@ -502,22 +519,23 @@ private:
     static toff_t seek(thandle_t h, toff_t offset, int whence)
     {
         MemoryTiff* m = self(h);
-        const toff_t base = whence == SEEK_CUR ? m->m_pos : whence == SEEK_END ? m->m_bytes.size() : 0;
+        const toff_t base = whence == SEEK_CUR ? m->m_pos
+                          : whence == SEEK_END ? m->m_dropped + m->m_bytes.size()
+                                               : 0;
         m->m_pos = base + offset;
         return m->m_pos;
     }
     static int close(thandle_t) { return 0; }
-    static toff_t size(thandle_t h) { return self(h)->m_bytes.size(); }
+    static toff_t size(thandle_t h) { return self(h)->m_dropped + self(h)->m_bytes.size(); }
     static int map(thandle_t, void**, toff_t*) { return 0; }
     static void unmap(thandle_t, void*, toff_t) {}
 
     TIFF* m_tiff = nullptr;
     std::vector<uchar>& m_bytes;
     toff_t m_pos = 0;
+    toff_t m_dropped = 0;
     QString m_lastError;
 };
-
-} // namespace
 
 bool isSupportedTiffCompression(int compression)
 {
@@ -534,8 +552,11 @@ bool isSupportedTiffCompression(int compression)
     }
 }
 
+TiffFile::TiffFile() = default;
+
 TiffFile::~TiffFile()
 {
+    m_page.coders.clear();   // before the buffers they write to
     if (m_tiff)
         TIFFClose(m_tiff);   // closes the descriptor too
     else if (m_fd >= 0)
@@ -618,6 +639,8 @@ bool TiffFile::beginPage(int width, int height, PageKind kind, double dpiX, doub
         p.strip.resize(size_t(p.rowBytes) * p.rowsPerStrip);
         if (p.threads > 1) {
             // Room made once for a share of a window (coding rarely makes strips larger).
+            p.pending.reserve(size_t(p.rowBytes * p.rowsPerStrip) * (4 * p.threads + 1));
+            p.coders.clear();
             p.coded.resize(p.threads);
             for (std::vector<uchar>& buffer : p.coded)
                 buffer.reserve(size_t(p.rowBytes * p.rowsPerStrip * p.window / p.threads) + 65536);
@@ -683,17 +706,17 @@ bool TiffFile::writeRows(PageRows& rows, int first, int count, QString* error)
             setError(error, QStringLiteral("More rows than the page has for %1").arg(m_path));
             return false;
         }
-        try {
-            for (int y = first; y < first + count; ++y) {
-                const uchar* row = rows.row(y);
-                p.pending.insert(p.pending.end(), row, row + p.rowBytes);
-            }
-        } catch (const std::bad_alloc&) {
-            setError(error, QStringLiteral("Out of memory"));
-            return false;
+        // A few strips for each thread at a time, so that the rows waiting stay in the room
+        // made for them once.
+        const size_t batch = size_t(p.rowBytes * p.rowsPerStrip) * 4 * p.threads;
+        for (int y = first; y < first + count; ++y) {
+            const uchar* row = rows.row(y);
+            p.pending.insert(p.pending.end(), row, row + p.rowBytes);
+            ++p.rowsIn;
+            if (p.pending.size() >= batch && !codePendingStrips(false, error))
+                return false;
         }
-        p.rowsIn += uint32_t(count);
-        return codePendingStrips(false, error);
+        return true;
     }
     for (int y = first; y < first + count; ++y) {
         if (p.rowsIn >= p.height) {
@@ -728,6 +751,7 @@ bool TiffFile::endPage(QString* error)
     }
     p.strip = {};
     p.pending = {};
+    p.coders.clear();
     p.coded = {};
     if (!TIFFWriteDirectory(m_tiff)) {
         setError(error, failure(QStringLiteral("Cannot write")));
@@ -807,29 +831,25 @@ bool TiffFile::codeStripsInParallel(uint32_t first, uint32_t last,
     const size_t stripBytes = size_t(m_page.rowBytes) * m_page.rowsPerStrip;
     struct Coded
     {
-        explicit Coded(std::vector<uchar>& buffer) : memory(buffer) {}
-        MemoryTiff memory;
+        MemoryTiff* memory = nullptr;
+        TIFF* scratch = nullptr;
         std::vector<std::pair<uint64_t, uint64_t>> strips;   // offset, length
         bool ok = true;
     };
     std::vector<std::unique_ptr<Coded>> parts;
+    m_page.coders.resize(threads);
     const auto code = [&](Coded& part, StripFiller fill, uint32_t from, uint32_t to) {
         if (from == to)
             return;   // fewer strips than threads: a coder without strips has no strip table
         try {
-            TIFF* scratch = part.memory.open();
-            part.ok = scratch != nullptr;
-            if (!part.ok)
-                return;
-            setCodingTags(scratch);
             std::vector<uchar> strip(stripBytes);
             for (uint32_t index = from; part.ok && index < to; ++index)
-                part.ok = TIFFWriteEncodedStrip(scratch, index, strip.data(),
+                part.ok = TIFFWriteEncodedStrip(part.scratch, index, strip.data(),
                                                 tmsize_t(fill(index, strip))) >= 0;
             uint64_t* offsets = nullptr;
             uint64_t* lengths = nullptr;
-            part.ok = part.ok && TIFFGetField(scratch, TIFFTAG_STRIPOFFSETS, &offsets)
-                      && TIFFGetField(scratch, TIFFTAG_STRIPBYTECOUNTS, &lengths);
+            part.ok = part.ok && TIFFGetField(part.scratch, TIFFTAG_STRIPOFFSETS, &offsets)
+                      && TIFFGetField(part.scratch, TIFFTAG_STRIPBYTECOUNTS, &lengths);
             for (uint32_t index = from; part.ok && index < to; ++index)
                 part.strips.emplace_back(offsets[index], lengths[index]);
         } catch (const std::bad_alloc&) {
@@ -841,8 +861,19 @@ bool TiffFile::codeStripsInParallel(uint32_t first, uint32_t last,
     for (unsigned k = 0; k < threads; ++k) {
         const uint32_t from = first + uint32_t(qint64(count) * k / threads);
         const uint32_t to = first + uint32_t(qint64(count) * (k + 1) / threads);
-        parts.push_back(std::make_unique<Coded>(m_page.coded[k]));
+        parts.push_back(std::make_unique<Coded>());
         Coded& part = *parts.back();
+        std::unique_ptr<MemoryTiff>& coder = m_page.coders[k];
+        if (!coder) {
+            coder = std::make_unique<MemoryTiff>(m_page.coded[k]);
+            if (TIFF* scratch = coder->open())
+                setCodingTags(scratch);
+            else
+                part.ok = false;
+        }
+        part.memory = coder.get();
+        part.scratch = coder->tiff();
+        part.ok = part.ok && part.scratch;
         if (k == 0)
             continue;   // this thread takes the first share once the others run
         try {
@@ -857,19 +888,22 @@ bool TiffFile::codeStripsInParallel(uint32_t first, uint32_t last,
     uint32_t index = first;
     for (const std::unique_ptr<Coded>& part : parts) {
         if (!part->ok) {
-            m_lastError = part->memory.lastError();
+            m_lastError = part->memory ? part->memory->lastError() : QString();
             setError(error, m_lastError.isEmpty() ? QStringLiteral("Out of memory")
                                                   : failure(QStringLiteral("Cannot write")));
             return false;
         }
+        const std::vector<uchar>& bytes = part->memory->bytes();
+        const uint64_t dropped = part->memory->dropped();
         for (const auto& [offset, length] : part->strips) {
-            if (offset + length > part->memory.bytes().size()
-                || TIFFWriteRawStrip(t, index++, const_cast<uchar*>(part->memory.bytes().data()) + offset,
+            if (offset < dropped || offset - dropped + length > bytes.size()
+                || TIFFWriteRawStrip(t, index++, const_cast<uchar*>(bytes.data()) + (offset - dropped),
                                      tmsize_t(length)) < 0) {
                 setError(error, failure(QStringLiteral("Cannot write")));
                 return false;
             }
         }
+        part->memory->drop();
     }
     return true;
 }

@@ -16,6 +16,7 @@ class PageRows;
 class QIODevice;
 struct TextLayer;
 typedef struct tiff TIFF;
+class MemoryTiff;
 
 // The encoders behind the image files and the multipage writers. Each one writes to a file
 // it is handed (the temporary file of the caller), and reports failure with a text.
@@ -53,7 +54,7 @@ private:
 class TiffFile
 {
 public:
-    TiffFile() = default;
+    TiffFile();
     ~TiffFile();
     TiffFile(const TiffFile&) = delete;
     TiffFile& operator=(const TiffFile&) = delete;
@@ -112,6 +113,9 @@ private:
         std::vector<uchar> pending;
         std::uint32_t pendingFirst = 0;
         std::vector<std::vector<uchar>> coded;   // a buffer per thread, kept between windows
+        // A coder per thread, kept for the page: a fresh one would touch fresh memory (its
+        // tables) for every window.
+        std::vector<std::unique_ptr<MemoryTiff>> coders;
     } m_page;
 
     TIFF* m_tiff = nullptr;
