@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QMutex>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -28,6 +29,7 @@ QByteArray nativePath(const QString& path) { return QFile::encodeName(path); }
 // lock goes with the process. The descriptors holding the locks, by path.
 QMutex s_lockMutex;
 QHash<QString, int> s_locks;
+QSet<QString> s_unnamed;   // locked files that do not have their name yet
 
 void holdLock(const QString& path, int fd)
 {
@@ -43,6 +45,13 @@ void releaseLock(const QString& path)
         return;
     ::close(it.value());
     s_locks.erase(it);
+    s_unnamed.remove(path);
+}
+
+QString freshPartName(const QString& folder)
+{
+    return folder + QStringLiteral("/.quillora-%1.part")
+                        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
 }
 
 bool isPartFileName(const QString& name)
@@ -87,9 +96,7 @@ QString createTemporaryBeside(const QString& target, QString* error)
     const QString folder = QFileInfo(target).absolutePath();
     removeAbandonedPartFiles(folder);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString candidate = folder + QStringLiteral("/.quillora-%1.part")
-                                              .arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                                   QLatin1Char('0'));
+        const QString candidate = freshPartName(folder);
         const QByteArray native = nativePath(candidate);
         const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -114,6 +121,61 @@ QString createTemporaryBeside(const QString& target, QString* error)
     }
     if (error)
         *error = systemErrorText(QStringLiteral("Cannot create a file in"), folder, EEXIST);
+    return {};
+}
+
+QString createUnnamedTemporaryBeside(const QString& target, QString* writePath, QString* error)
+{
+    const QString folder = QFileInfo(target).absolutePath();
+#ifdef O_TMPFILE
+    const int fd = ::open(nativePath(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        // Locked like a named one, so that it is not taken for abandoned once it has a name.
+        if (::flock(fd, LOCK_EX) == 0) {
+            const QString name = freshPartName(folder);
+            {
+                const QMutexLocker locker(&s_lockMutex);
+                s_locks.insert(name, fd);
+                s_unnamed.insert(name);
+            }
+            *writePath = QStringLiteral("/proc/self/fd/%1").arg(fd);
+            return name;
+        }
+        ::close(fd);
+    }
+    // EOPNOTSUPP, EISDIR (an old kernel): a named file; anything else shows again there.
+#endif
+    const QString name = createTemporaryBeside(target, error);
+    *writePath = name;
+    return name;
+}
+
+QString nameTemporary(const QString& temporary, QString* error)
+{
+    int fd = -1;
+    {
+        const QMutexLocker locker(&s_lockMutex);
+        if (!s_unnamed.contains(temporary))
+            return temporary;
+        fd = s_locks.value(temporary, -1);
+    }
+    const QByteArray from = QStringLiteral("/proc/self/fd/%1").arg(fd).toLatin1();
+    QString name = temporary;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, nativePath(name).constData(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+            const QMutexLocker locker(&s_lockMutex);
+            s_locks.remove(temporary);
+            s_unnamed.remove(temporary);
+            s_locks.insert(name, fd);
+            return name;
+        }
+        if (errno != EEXIST)
+            break;
+        name = freshPartName(QFileInfo(temporary).absolutePath());
+    }
+    if (error)
+        *error = systemErrorText(QStringLiteral("Cannot create"), temporary, errno);
     return {};
 }
 
@@ -154,6 +216,12 @@ void discardTemporary(const QString& path)
 {
     if (path.isEmpty())
         return;
-    ::unlink(nativePath(path).constData());
+    bool unnamed = false;
+    {
+        const QMutexLocker locker(&s_lockMutex);
+        unnamed = s_unnamed.contains(path);
+    }
+    if (!unnamed)   // an unnamed one goes with its descriptor; the name is not ours yet
+        ::unlink(nativePath(path).constData());
     releaseLock(path);
 }

@@ -12,6 +12,16 @@
 // that no running program holds (left by one that was killed while writing) are removed.
 QString createTemporaryBeside(const QString& target, QString* error);
 
+// The same, for a file written over a longer time (a page coded while it is scanned): until
+// nameTemporary it has no name at all where the file system allows (a program killed while
+// writing it leaves nothing), so it is written through *writePath. Returns the name it will
+// get, which is also the name to show in error texts; on a file system without unnamed files
+// the file has that name from the start and *writePath is that name.
+QString createUnnamedTemporaryBeside(const QString& target, QString* writePath, QString* error);
+// Gives a complete temporary of createUnnamedTemporaryBeside its name, or another hidden one
+// should that be taken meanwhile: the name it has now, empty and *error when that failed.
+QString nameTemporary(const QString& temporary, QString* error);
+
 // Whether a file can be made beside `target` now: its folder exists, is a folder and takes a
 // new file (one is made and removed again). Otherwise false and *error says why.
 bool canCreateFileBeside(const QString& target, QString* error);

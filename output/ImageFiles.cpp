@@ -4,6 +4,7 @@
 #include "FilePlacement.h"
 #include "PageEncoders.h"
 #include "PlainBitmap.h"
+#include "PngWriter.h"
 #include "SystemFile.h"
 #include "TextRecognition.h"
 
@@ -129,6 +130,40 @@ QString alreadyExists(const QString& path)
     return QStringLiteral("Cannot create %1: the file already exists").arg(path);
 }
 
+// Moves a finished temporary file into place, never over an existing file: a name taken
+// meanwhile moves on to nextCandidate(). The temporary is gone afterwards either way.
+bool placeTemporary(const QString& temporary, const QString& path,
+                    const std::function<QString()>& nextCandidate, QString* writtenPath,
+                    QString* error)
+{
+    QString target = path;
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+        switch (moveWithoutReplacing(temporary, target, error)) {
+        case MoveResult::Moved:
+            if (writtenPath)
+                *writtenPath = target;
+            return true;
+        case MoveResult::Failed:
+            discardTemporary(temporary);
+            return false;
+        case MoveResult::TargetExists:
+            break;
+        }
+        const QString next = nextCandidate ? nextCandidate() : QString();
+        if (next.isEmpty()) {
+            if (error)
+                *error = alreadyExists(target);
+            discardTemporary(temporary);
+            return false;
+        }
+        target = next;
+    }
+    if (error)
+        *error = alreadyExists(target);
+    discardTemporary(temporary);
+    return false;
+}
+
 } // namespace
 
 bool writeImageFile(const QImage& image, const QString& path, const ImageWriteOptions& options,
@@ -157,33 +192,7 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
         discardTemporary(temporary);
         return false;
     }
-    QString target = path;
-    // A name taken meanwhile moves on to the next candidate; a scan never overwrites a file.
-    for (int attempt = 0; attempt < 100000; ++attempt) {
-        switch (moveWithoutReplacing(temporary, target, error)) {
-        case MoveResult::Moved:
-            if (writtenPath)
-                *writtenPath = target;
-            return true;
-        case MoveResult::Failed:
-            discardTemporary(temporary);
-            return false;
-        case MoveResult::TargetExists:
-            break;
-        }
-        const QString next = nextCandidate ? nextCandidate() : QString();
-        if (next.isEmpty()) {
-            if (error)
-                *error = alreadyExists(target);
-            discardTemporary(temporary);
-            return false;
-        }
-        target = next;
-    }
-    if (error)
-        *error = alreadyExists(target);
-    discardTemporary(temporary);
-    return false;
+    return placeTemporary(temporary, path, nextCandidate, writtenPath, error);
 }
 
 bool encodeImageAs(const QImage& image, const QString& extension, const QString& path,
@@ -192,6 +201,230 @@ bool encodeImageAs(const QImage& image, const QString& extension, const QString&
     const Format format = formatOf(QStringLiteral("page.") + extension);
     return checkWritable(image, format, path, options, error)
            && encodeFile(image, format, path, options, error);
+}
+
+
+// ------------------------------------------------------------------- pages coded as they come
+
+// One format's coder on the temporary file: rows in its layout, then the end of the file.
+struct StreamedPageFile::Coder
+{
+    virtual ~Coder() = default;
+    virtual QImage::Format layout() const = 0;
+    virtual bool write(PageRows& rows, int count, QString* error) = 0;
+    virtual bool finish(QString* error) = 0;
+};
+
+namespace {
+
+PageKind kindOf(QImage::Format format)
+{
+    return format == QImage::Format_Mono ? PageKind::Bilevel
+         : format == QImage::Format_Grayscale8 ? PageKind::Gray
+                                               : PageKind::Colour;
+}
+
+// JPEG and PNG go through a SystemFile, as writeThroughSystemFile has them.
+class SystemFileCoder : public StreamedPageFile::Coder
+{
+public:
+    // Written through `writePath`, called `path` in error texts.
+    SystemFileCoder(QString writePath, QString path)
+        : m_writePath(std::move(writePath)), m_path(std::move(path))
+    {
+    }
+
+protected:
+    bool create(QString* error)
+    {
+        if (m_file.create(m_writePath))
+            return true;
+        if (error)
+            *error = QStringLiteral("Cannot write %1: %2").arg(m_path, m_file.errorString());
+        return false;
+    }
+    bool close(QString* error)
+    {
+        if (m_file.finish())
+            return true;
+        if (error)
+            *error = QStringLiteral("Cannot write %1: %2").arg(m_path, m_file.errorString());
+        return false;
+    }
+
+    QString m_writePath;
+    QString m_path;
+    SystemFile m_file;
+};
+
+class JpegCoder final : public SystemFileCoder
+{
+public:
+    using SystemFileCoder::SystemFileCoder;
+    bool start(PageKind kind, int width, int height, int dpmX, int dpmY, int quality, QString* error)
+    {
+        m_gray = kind != PageKind::Colour;
+        return create(error)
+               && m_jpeg.begin(width, height, m_gray, dotsPerInch(dpmX), dotsPerInch(dpmY),
+                               std::clamp(quality, 1, 100), error);
+    }
+    QImage::Format layout() const override
+    {
+        return m_gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+    }
+    bool write(PageRows& rows, int count, QString* error) override
+    {
+        return m_jpeg.writeRows(rows, 0, count, error);
+    }
+    bool finish(QString* error) override { return m_jpeg.finish(error) && close(error); }
+
+private:
+    JpegWriter m_jpeg{m_file};
+    bool m_gray = false;
+};
+
+class PngCoder final : public SystemFileCoder
+{
+public:
+    using SystemFileCoder::SystemFileCoder;
+    bool start(PageKind kind, int width, int height, int dpmX, int dpmY, QString* error)
+    {
+        m_layout = kind == PageKind::Bilevel ? QImage::Format_Mono
+                 : kind == PageKind::Gray    ? QImage::Format_Grayscale8
+                                             : QImage::Format_RGB888;
+        return create(error) && m_png.begin(width, height, kind, dpmX, dpmY, error);
+    }
+    QImage::Format layout() const override { return m_layout; }
+    bool write(PageRows& rows, int count, QString* error) override
+    {
+        for (int y = 0; y < count; ++y)
+            if (!m_png.writeRow(rows.row(y), error))
+                return false;
+        return true;
+    }
+    bool finish(QString* error) override { return m_png.finish(error) && close(error); }
+
+private:
+    PngWriter m_png{m_file};
+    QImage::Format m_layout = QImage::Format_RGB888;
+};
+
+class TiffCoder final : public StreamedPageFile::Coder
+{
+public:
+    bool start(const QString& writePath, const QString& path, PageKind kind, int width,
+               int height, int dpmX, int dpmY, const ImageWriteOptions& options, QString* error)
+    {
+        return m_tiff.open(writePath, error, path)
+               && m_tiff.beginPage(width, height, kind, dotsPerInch(dpmX), dotsPerInch(dpmY),
+                                   options.tiffCompression, options.jpegQuality, false, error);
+    }
+    QImage::Format layout() const override { return m_tiff.rowLayout(); }
+    bool write(PageRows& rows, int count, QString* error) override
+    {
+        return m_tiff.writeRows(rows, 0, count, error);
+    }
+    bool finish(QString* error) override { return m_tiff.endPage(error) && m_tiff.close(error); }
+
+private:
+    TiffFile m_tiff;
+};
+
+} // namespace
+
+std::unique_ptr<StreamedPageFile> StreamedPageFile::begin(const QString& path, QImage::Format format,
+                                                          int width, int height, int dotsPerMeterX,
+                                                          int dotsPerMeterY,
+                                                          const ImageWriteOptions& options,
+                                                          bool mayMoveOn)
+{
+    const Format fileFormat = formatOf(path);
+    if (width <= 0 || height <= 0
+        || (format != QImage::Format_Mono && format != QImage::Format_Grayscale8
+            && format != QImage::Format_RGB888)
+        || (fileFormat != Format::Jpeg && fileFormat != Format::Png && fileFormat != Format::Tiff)
+        || (fileFormat == Format::Tiff && !isSupportedTiffCompression(options.tiffCompression))
+        || (!mayMoveOn && QFileInfo::exists(path)))
+        return nullptr;
+    QString error, writePath;
+    const QString temporary = createUnnamedTemporaryBeside(path, &writePath, &error);
+    if (temporary.isEmpty())
+        return nullptr;
+    std::unique_ptr<StreamedPageFile> file(new StreamedPageFile);
+    file->m_path = path;
+    file->m_temporary = temporary;
+    file->m_format = format;
+    file->m_width = width;
+    file->m_height = height;
+    const PageKind kind = kindOf(format);
+    bool started = false;
+    if (fileFormat == Format::Jpeg) {
+        auto coder = std::make_unique<JpegCoder>(writePath, temporary);
+        started = coder->start(kind, width, height, dotsPerMeterX, dotsPerMeterY,
+                               options.jpegQuality, &error);
+        file->m_coder = std::move(coder);
+    } else if (fileFormat == Format::Png) {
+        auto coder = std::make_unique<PngCoder>(writePath, temporary);
+        started = coder->start(kind, width, height, dotsPerMeterX, dotsPerMeterY, &error);
+        file->m_coder = std::move(coder);
+    } else {
+        auto coder = std::make_unique<TiffCoder>();
+        started = coder->start(writePath, temporary, kind, width, height, dotsPerMeterX,
+                               dotsPerMeterY, options, &error);
+        file->m_coder = std::move(coder);
+    }
+    if (!started)
+        return nullptr;   // the whole page is written after all, and says what is wrong
+    return file;
+}
+
+StreamedPageFile::~StreamedPageFile()
+{
+    m_coder.reset();   // closes the file before it goes
+    discardTemporary(m_temporary);
+}
+
+bool StreamedPageFile::addRows(const QImage& rows, QString* error)
+{
+    if (m_failed) {
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    if (rows.format() != m_format || rows.width() != m_width
+        || rows.height() > m_height - m_rowsDone) {
+        m_failed = true;
+        m_error = QStringLiteral("The rows given do not fit the page of %1").arg(m_path);
+    } else {
+        PageRows layout(rows, m_coder->layout());
+        m_failed = !m_coder->write(layout, rows.height(), &m_error);
+        m_rowsDone += rows.height();
+    }
+    if (m_failed && error)
+        *error = m_error;
+    return !m_failed;
+}
+
+bool StreamedPageFile::finish(const std::function<QString()>& nextCandidate, QString* writtenPath,
+                              QString* error)
+{
+    if (!m_failed && m_rowsDone != m_height) {
+        m_failed = true;
+        m_error = QStringLiteral("Not all rows of the page came for %1").arg(m_path);
+    }
+    if (!m_failed)
+        m_failed = !m_coder->finish(&m_error);
+    m_coder.reset();
+    if (m_failed) {
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    const QString temporary = nameTemporary(m_temporary, error);
+    if (temporary.isEmpty())
+        return false;   // the destructor discards it
+    m_temporary.clear();
+    return placeTemporary(temporary, m_path, nextCandidate, writtenPath, error);
 }
 
 namespace {

@@ -38,6 +38,55 @@ bool writeImageFileNoClobber(const QImage& image, const QString& path,
                              const std::function<QString()>& nextCandidate, QString* writtenPath,
                              QString* error);
 
+// A page file coded while the page's rows arrive, top to bottom, for a scan that knows the
+// page's size before its rows come. JPEG, PNG and TIFF files are coded a strip at a time into
+// the very file writeImageFileNoClobber makes of the finished page, under a temporary name in
+// the target folder, and placed as it places them. BMP (stored bottom-up), GIF (its colours
+// are chosen from the whole page) and PDF are not: begin() gives null for them.
+class StreamedPageFile
+{
+public:
+    // A file for a page of this size whose rows come in `format` (Format_Mono with its colour
+    // table, Format_Grayscale8 or Format_RGB888). Null when the file is to be written whole
+    // instead: its format, or it could not be started (the whole-page writer then says why).
+    // Without mayMoveOn an existing file of that name is not started either.
+    static std::unique_ptr<StreamedPageFile> begin(const QString& path, QImage::Format format,
+                                                   int width, int height, int dotsPerMeterX,
+                                                   int dotsPerMeterY,
+                                                   const ImageWriteOptions& options,
+                                                   bool mayMoveOn);
+    // An unfinished file is removed.
+    ~StreamedPageFile();
+    StreamedPageFile(const StreamedPageFile&) = delete;
+    StreamedPageFile& operator=(const StreamedPageFile&) = delete;
+
+    int rowsDone() const { return m_rowsDone; }
+    int height() const { return m_height; }
+    QImage::Format format() const { return m_format; }
+    // The page's next rows: rows.height() of them, in its format and width. false once a write
+    // failed (*error says why); the rows after are not coded.
+    bool addRows(const QImage& rows, QString* error);
+    // Once every row is in: completes the file and moves it into place as
+    // writeImageFileNoClobber does.
+    bool finish(const std::function<QString()>& nextCandidate, QString* writtenPath,
+                QString* error);
+
+    struct Coder;
+
+private:
+    StreamedPageFile() = default;
+
+    std::unique_ptr<Coder> m_coder;
+    QString m_path;
+    QString m_temporary;   // the name it gets once complete, the one error texts show
+    QImage::Format m_format = QImage::Format_Invalid;
+    int m_width = 0;
+    int m_height = 0;
+    int m_rowsDone = 0;
+    bool m_failed = false;
+    QString m_error;
+};
+
 // Codes `image` in the format an extension names (as writeImageFile chooses it) straight into
 // the file at `path`, for callers that finish and place the file themselves.
 bool encodeImageAs(const QImage& image, const QString& extension, const QString& path,

@@ -249,57 +249,113 @@ void jpegTermDestination(j_compress_ptr info)
 
 } // namespace
 
+struct JpegWriter::State
+{
+    explicit State(QIODevice& device) : out(device), buffer(64 * 1024) {}
+
+    QIODevice& out;
+    std::vector<JOCTET> buffer;
+    JpegErrors errors;
+    JpegDestination destination;
+    jpeg_compress_struct info;
+    bool created = false;
+    bool failed = false;
+
+    // After a jump out of libjpeg: the coder is gone and every later call fails.
+    bool fail(QString* error)
+    {
+        if (created)
+            jpeg_destroy_compress(&info);
+        created = false;
+        failed = true;
+        setError(error, destination.deviceFailed
+                            ? deviceError(out)
+                            : QStringLiteral("JPEG error: ") + QString::fromLocal8Bit(errors.message));
+        return false;
+    }
+};
+
+JpegWriter::JpegWriter(QIODevice& out) : m_state(std::make_unique<State>(out)) {}
+
+JpegWriter::~JpegWriter()
+{
+    if (m_state->created)
+        jpeg_destroy_compress(&m_state->info);
+}
+
+bool JpegWriter::begin(int width, int height, bool gray, double dpiX, double dpiY, int quality,
+                       QString* error)
+{
+    State& s = *m_state;
+    s.info.err = jpeg_std_error(&s.errors.manager);
+    s.errors.manager.error_exit = jpegFail;
+    s.errors.manager.output_message = jpegIgnoreMessage;
+    s.errors.message[0] = 0;
+    s.destination.manager.init_destination = jpegInitDestination;
+    s.destination.manager.empty_output_buffer = jpegEmptyBuffer;
+    s.destination.manager.term_destination = jpegTermDestination;
+    s.destination.out = &s.out;
+    s.destination.buffer = s.buffer.data();
+    s.destination.size = s.buffer.size();
+    s.destination.deviceFailed = false;
+    const int densityX = std::max(1, int(std::lround(dpiX)));
+    const int densityY = std::max(1, int(std::lround(dpiY)));
+
+    if (setjmp(s.errors.jump))
+        return s.fail(error);
+    jpeg_create_compress(&s.info);
+    s.created = true;
+    s.info.dest = &s.destination.manager;
+    s.info.image_width = JDIMENSION(width);
+    s.info.image_height = JDIMENSION(height);
+    s.info.input_components = gray ? 1 : 3;
+    s.info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&s.info);
+    jpeg_set_quality(&s.info, std::clamp(quality, 1, 100), TRUE);
+    s.info.density_unit = 1;   // dots per inch
+    s.info.X_density = UINT16(std::min(densityX, 65535));
+    s.info.Y_density = UINT16(std::min(densityY, 65535));
+    jpeg_start_compress(&s.info, TRUE);
+    return true;
+}
+
+bool JpegWriter::writeRows(PageRows& rows, int first, int count, QString* error)
+{
+    State& s = *m_state;
+    if (s.failed || !s.created)
+        return s.fail(error);
+    if (setjmp(s.errors.jump))
+        return s.fail(error);
+    for (int y = first; y < first + count; ++y) {
+        JSAMPROW row = const_cast<JSAMPROW>(rows.row(y));
+        jpeg_write_scanlines(&s.info, &row, 1);
+    }
+    return true;
+}
+
+bool JpegWriter::finish(QString* error)
+{
+    State& s = *m_state;
+    if (s.failed || !s.created)
+        return s.fail(error);
+    if (setjmp(s.errors.jump))
+        return s.fail(error);
+    jpeg_finish_compress(&s.info);
+    jpeg_destroy_compress(&s.info);
+    s.created = false;
+    return true;
+}
+
 bool encodeJpeg(const QImage& image, QIODevice& out, int quality, QString* error)
 {
     // Gray pages stay gray (one component); everything else is written as RGB, the rows
     // read in place when the page already holds 8-bit RGB, as scanned colour pages do.
     const bool gray = pageKind(image) != PageKind::Colour;
     PageRows rows(image, gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    std::vector<JOCTET> buffer(64 * 1024);
-    JpegErrors errors;
-    JpegDestination destination;
-    jpeg_compress_struct info;
-    info.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = jpegFail;
-    errors.manager.output_message = jpegIgnoreMessage;
-    errors.message[0] = 0;
-    destination.manager.init_destination = jpegInitDestination;
-    destination.manager.empty_output_buffer = jpegEmptyBuffer;
-    destination.manager.term_destination = jpegTermDestination;
-    destination.out = &out;
-    destination.buffer = buffer.data();
-    destination.size = buffer.size();
-    destination.deviceFailed = false;
-    const int width = image.width();
-    const int height = image.height();
-    const int dpiX = std::max(1, int(std::lround(dotsPerInchX(image))));
-    const int dpiY = std::max(1, int(std::lround(dotsPerInchY(image))));
-
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_compress(&info);
-        setError(error, destination.deviceFailed ? deviceError(out)
-                        : QStringLiteral("JPEG error: ") + QString::fromLocal8Bit(errors.message));
-        return false;
-    }
-    jpeg_create_compress(&info);
-    info.dest = &destination.manager;
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = gray ? 1 : 3;
-    info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, std::clamp(quality, 1, 100), TRUE);
-    info.density_unit = 1;   // dots per inch
-    info.X_density = UINT16(std::min(dpiX, 65535));
-    info.Y_density = UINT16(std::min(dpiY, 65535));
-    jpeg_start_compress(&info, TRUE);
-    for (int y = 0; y < height; ++y) {
-        JSAMPROW row = const_cast<JSAMPROW>(rows.row(y));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return true;
+    JpegWriter jpeg(out);
+    return jpeg.begin(image.width(), image.height(), gray, dotsPerInchX(image), dotsPerInchY(image),
+                      quality, error)
+           && jpeg.writeRows(rows, 0, image.height(), error) && jpeg.finish(error);
 }
 
 // ------------------------------------------------------------------------------------ TIFF
@@ -378,9 +434,12 @@ toff_t tiffFileSize(thandle_t h)
 int tiffFileMap(thandle_t, void**, toff_t*) { return 0; }
 void tiffFileUnmap(thandle_t, void*, toff_t) {}
 
+} // namespace
+
 // A TIFF in memory, used only to run libtiff's encoder on some strips of a page on another
 // thread: each strip is coded on its own, so strips coded apart are the very bytes the file
-// would get, and are copied into it as they are.
+// would get, and are copied into it as they are. Strips taken are dropped from memory; the
+// offsets stay those of the whole stream.
 class MemoryTiff
 {
 public:
@@ -406,7 +465,15 @@ public:
         return m_tiff;
     }
 
-    const std::vector<uchar>& bytes() const { return m_bytes; }
+    TIFF* tiff() const { return m_tiff; }
+    const std::vector<uchar>& bytes() const { return m_bytes; }   // from offset dropped() on
+    toff_t dropped() const { return m_dropped; }
+    // Everything coded so far has been taken.
+    void drop()
+    {
+        m_dropped += m_bytes.size();
+        m_bytes.clear();
+    }
     const QString& lastError() const { return m_lastError; }
 
 private:
@@ -421,9 +488,12 @@ private:
     static tmsize_t read(thandle_t h, void* buffer, tmsize_t n)
     {
         MemoryTiff* m = self(h);
-        const toff_t left = m->m_pos < m->m_bytes.size() ? m->m_bytes.size() - m->m_pos : 0;
+        if (m->m_pos < m->m_dropped)
+            return -1;   // taken already
+        const toff_t at = m->m_pos - m->m_dropped;
+        const toff_t left = at < m->m_bytes.size() ? m->m_bytes.size() - at : 0;
         const tmsize_t taken = tmsize_t(std::min<toff_t>(left, toff_t(n)));
-        std::memcpy(buffer, m->m_bytes.data() + m->m_pos, size_t(taken));
+        std::memcpy(buffer, m->m_bytes.data() + at, size_t(taken));
         m->m_pos += toff_t(taken);
         return taken;
     }
@@ -431,11 +501,14 @@ private:
     {
         MemoryTiff* m = self(h);
         const auto* bytes = static_cast<const uchar*>(buffer);
+        if (m->m_pos < m->m_dropped)
+            return -1;   // taken already
+        const toff_t at = m->m_pos - m->m_dropped;
         try {
-            if (m->m_pos > m->m_bytes.size())
-                m->m_bytes.resize(size_t(m->m_pos));
-            const size_t inside = std::min(size_t(n), size_t(m->m_bytes.size() - m->m_pos));
-            std::memcpy(m->m_bytes.data() + m->m_pos, bytes, inside);
+            if (at > m->m_bytes.size())
+                m->m_bytes.resize(size_t(at));
+            const size_t inside = std::min(size_t(n), size_t(m->m_bytes.size() - at));
+            std::memcpy(m->m_bytes.data() + at, bytes, inside);
             m->m_bytes.insert(m->m_bytes.end(), bytes + inside, bytes + n);
         } catch (const std::bad_alloc&) {
             return -1;
@@ -446,22 +519,23 @@ private:
     static toff_t seek(thandle_t h, toff_t offset, int whence)
     {
         MemoryTiff* m = self(h);
-        const toff_t base = whence == SEEK_CUR ? m->m_pos : whence == SEEK_END ? m->m_bytes.size() : 0;
+        const toff_t base = whence == SEEK_CUR ? m->m_pos
+                          : whence == SEEK_END ? m->m_dropped + m->m_bytes.size()
+                                               : 0;
         m->m_pos = base + offset;
         return m->m_pos;
     }
     static int close(thandle_t) { return 0; }
-    static toff_t size(thandle_t h) { return self(h)->m_bytes.size(); }
+    static toff_t size(thandle_t h) { return self(h)->m_dropped + self(h)->m_bytes.size(); }
     static int map(thandle_t, void**, toff_t*) { return 0; }
     static void unmap(thandle_t, void*, toff_t) {}
 
     TIFF* m_tiff = nullptr;
     std::vector<uchar>& m_bytes;
     toff_t m_pos = 0;
+    toff_t m_dropped = 0;
     QString m_lastError;
 };
-
-} // namespace
 
 bool isSupportedTiffCompression(int compression)
 {
@@ -478,8 +552,11 @@ bool isSupportedTiffCompression(int compression)
     }
 }
 
+TiffFile::TiffFile() = default;
+
 TiffFile::~TiffFile()
 {
+    m_page.coders.clear();   // before the buffers they write to
     if (m_tiff)
         TIFFClose(m_tiff);   // closes the descriptor too
     else if (m_fd >= 0)
@@ -494,9 +571,9 @@ QString TiffFile::failure(const QString& what) const
                             : QStringLiteral("%1 %2: %3").arg(what, m_path, reason);
 }
 
-bool TiffFile::open(const QString& path, QString* error)
+bool TiffFile::open(const QString& path, QString* error, const QString& shownAs)
 {
-    m_path = path;
+    m_path = shownAs.isEmpty() ? path : shownAs;
     // Read and write: libtiff reads back what it links when it adds a page.
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0) {
@@ -518,8 +595,8 @@ bool TiffFile::open(const QString& path, QString* error)
     return true;
 }
 
-bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, bool multipage,
-                         QString* error)
+bool TiffFile::beginPage(int width, int height, PageKind kind, double dpiX, double dpiY,
+                         int compression, int jpegQuality, bool multipage, QString* error)
 {
     if (!isSupportedTiffCompression(compression)) {
         setError(error, QStringLiteral("Unsupported TIFF compression %1").arg(compression));
@@ -527,167 +604,307 @@ bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, b
     }
     const bool fax = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3
                      || compression == COMPRESSION_CCITTFAX4;
-    PageKind kind = fax ? PageKind::Bilevel : pageKind(page);
+    if (fax)
+        kind = PageKind::Bilevel;
     if (compression == COMPRESSION_JPEG && kind == PageKind::Bilevel)
         kind = PageKind::Gray;   // JPEG has no 1-bit samples
-    const QImage::Format layout = kind == PageKind::Bilevel ? QImage::Format_Mono
-                                : kind == PageKind::Gray    ? QImage::Format_Grayscale8
-                                                            : QImage::Format_RGB888;
-    const uint32_t w = uint32_t(page.width());
-    const uint32_t h = uint32_t(page.height());
-    PageRows rows(page, layout);
-    const tmsize_t rowBytes = rows.bytesPerRow();
+    Page& p = m_page;
+    p.kind = kind;
+    p.layout = kind == PageKind::Bilevel ? QImage::Format_Mono
+             : kind == PageKind::Gray    ? QImage::Format_Grayscale8
+                                         : QImage::Format_RGB888;
+    p.width = uint32_t(width);
+    p.height = uint32_t(height);
+    p.compression = compression;
+    p.jpegQuality = jpegQuality;
+    p.rowBytes = kind == PageKind::Bilevel ? (width + 7) / 8
+               : kind == PageKind::Gray    ? width
+                                           : 3 * qint64(width);
     // Strips of about 128 KiB; JPEG wants a multiple of 16 rows (chroma subsampling).
-    uint32_t rowsPerStrip = uint32_t(std::max<tmsize_t>(1, (128 * 1024) / rowBytes));
-    if (rowsPerStrip >= 16)
-        rowsPerStrip -= rowsPerStrip % 16;
+    p.rowsPerStrip = uint32_t(std::max<qint64>(1, (128 * 1024) / p.rowBytes));
+    if (p.rowsPerStrip >= 16)
+        p.rowsPerStrip -= p.rowsPerStrip % 16;
     else if (compression == COMPRESSION_JPEG)
-        rowsPerStrip = 16;
-    rowsPerStrip = std::min(rowsPerStrip, std::max<uint32_t>(h, 1));
-    const uint32_t strips = (h + rowsPerStrip - 1) / rowsPerStrip;
-
-    // The tags that decide how strips are coded, for the file and for any helper encoder.
-    const auto codingTags = [&](TIFF* t) {
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, kind == PageKind::Colour ? 3 : 1);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, kind == PageKind::Bilevel ? 1 : 8);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
-        if (kind == PageKind::Bilevel)
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        else if (kind == PageKind::Gray)
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        else if (compression == COMPRESSION_JPEG)
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-        else
-            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        if (compression == COMPRESSION_LZW && kind != PageKind::Bilevel)
-            TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);   // smaller and faster on scans
-        if (compression == COMPRESSION_JPEG) {
-            TIFFSetField(t, TIFFTAG_JPEGQUALITY, std::clamp(jpegQuality, 1, 100));
-            if (kind == PageKind::Colour)
-                TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);   // libtiff converts
+        p.rowsPerStrip = 16;
+    p.rowsPerStrip = std::min(p.rowsPerStrip, std::max<uint32_t>(p.height, 1));
+    p.strips = (p.height + p.rowsPerStrip - 1) / p.rowsPerStrip;
+    p.rowsIn = 0;
+    // LZW is the slow coding: a large page has its strips coded on all the machine's cores, a
+    // window of about 8 MiB of rows at a time so that the coded strips held back stay small.
+    p.threads = compression == COMPRESSION_LZW ? unsigned(codingThreads(p.rowBytes * p.height)) : 1;
+    p.window = std::max<uint32_t>(p.threads, uint32_t((8 * 1024 * 1024) / (p.rowBytes * p.rowsPerStrip)));
+    p.pending.clear();
+    p.pendingFirst = 0;
+    try {
+        p.strip.resize(size_t(p.rowBytes) * p.rowsPerStrip);
+        if (p.threads > 1) {
+            // Room made once for a share of a window (coding rarely makes strips larger).
+            p.pending.reserve(size_t(p.rowBytes * p.rowsPerStrip) * (4 * p.threads + 1));
+            p.coders.clear();
+            p.coded.resize(p.threads);
+            for (std::vector<uchar>& buffer : p.coded)
+                buffer.reserve(size_t(p.rowBytes * p.rowsPerStrip * p.window / p.threads) + 65536);
         }
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-    };
+    } catch (const std::bad_alloc&) {
+        setError(error, QStringLiteral("Out of memory"));
+        return false;
+    }
+
     TIFF* t = m_tiff;
-    codingTags(t);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(dotsPerInchX(page)));
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(dotsPerInchY(page)));
+    setCodingTags(t);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, float(dpiX));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, float(dpiY));
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     if (multipage) {
         TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
         TIFFSetField(t, TIFFTAG_PAGENUMBER, uint16_t(m_pages), uint16_t(0));
     }
+    return true;
+}
 
-    const auto fillStrip = [&](PageRows& from, uint32_t index, std::vector<uchar>& strip) {
-        const uint32_t top = index * rowsPerStrip;
-        const uint32_t n = std::min(rowsPerStrip, h - top);
-        for (uint32_t i = 0; i < n; ++i)
-            std::memcpy(strip.data() + size_t(i) * size_t(rowBytes), from.row(int(top + i)),
-                        size_t(rowBytes));
-        return tmsize_t(n) * rowBytes;
-    };
+void TiffFile::setCodingTags(TIFF* t) const
+{
+    const Page& p = m_page;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, p.kind == PageKind::Colour ? 3 : 1);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, p.kind == PageKind::Bilevel ? 1 : 8);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, p.compression);
+    if (p.kind == PageKind::Bilevel)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    else if (p.kind == PageKind::Gray)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    else if (p.compression == COMPRESSION_JPEG)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    else
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    if (p.compression == COMPRESSION_LZW && p.kind != PageKind::Bilevel)
+        TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);   // smaller and faster on scans
+    if (p.compression == COMPRESSION_JPEG) {
+        TIFFSetField(t, TIFFTAG_JPEGQUALITY, std::clamp(p.jpegQuality, 1, 100));
+        if (p.kind == PageKind::Colour)
+            TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);   // libtiff converts
+    }
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip);
+}
 
-    // LZW is the slow coding: a large page has its strips coded on all the machine's cores,
-    // a window of about 8 MiB of rows at a time so that the coded strips held back stay small.
-    const unsigned threads = unsigned(codingThreads(qint64(rowBytes) * h));
-    if (compression == COMPRESSION_LZW && threads > 1) {
-        const uint32_t window = std::max<uint32_t>(
-            threads, uint32_t((8 * 1024 * 1024) / (qint64(rowBytes) * rowsPerStrip)));
-        struct Coded
-        {
-            explicit Coded(std::vector<uchar>& buffer) : memory(buffer) {}
-            MemoryTiff memory;
-            std::vector<std::pair<uint64_t, uint64_t>> strips;   // offset, length
-            bool ok = true;
-        };
-        // One buffer per thread for every window, room made once for a share of a window
-        // (coding rarely makes strips larger).
-        std::vector<std::vector<uchar>> buffers(threads);
-        try {
-            for (std::vector<uchar>& buffer : buffers)
-                buffer.reserve(size_t(qint64(rowBytes) * rowsPerStrip * window / threads) + 65536);
-        } catch (const std::bad_alloc&) {
-            setError(error, QStringLiteral("Out of memory"));
+bool TiffFile::writeStrip(uint32_t index, qint64 bytes, QString* error)
+{
+    if (TIFFWriteEncodedStrip(m_tiff, index, m_page.strip.data(), tmsize_t(bytes)) < 0) {
+        setError(error, failure(QStringLiteral("Cannot write")));
+        return false;
+    }
+    return true;
+}
+
+bool TiffFile::writeRows(PageRows& rows, int first, int count, QString* error)
+{
+    Page& p = m_page;
+    if (p.threads > 1) {
+        if (count > int(p.height - p.rowsIn)) {
+            setError(error, QStringLiteral("More rows than the page has for %1").arg(m_path));
             return false;
         }
-        for (uint32_t first = 0; first < strips; first += window) {
-            const uint32_t last = std::min(strips, first + window);
-            std::vector<std::unique_ptr<Coded>> parts;
-            const auto code = [&](Coded& part, uint32_t from, uint32_t to) {
-                try {
-                    TIFF* scratch = part.memory.open();
-                    part.ok = scratch != nullptr;
-                    if (!part.ok)
-                        return;
-                    codingTags(scratch);
-                    PageRows own(page, layout);
-                    std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
-                    for (uint32_t index = from; part.ok && index < to; ++index)
-                        part.ok = TIFFWriteEncodedStrip(scratch, index, strip.data(),
-                                                        fillStrip(own, index, strip)) >= 0;
-                    uint64_t* offsets = nullptr;
-                    uint64_t* lengths = nullptr;
-                    part.ok = part.ok && TIFFGetField(scratch, TIFFTAG_STRIPOFFSETS, &offsets)
-                              && TIFFGetField(scratch, TIFFTAG_STRIPBYTECOUNTS, &lengths);
-                    for (uint32_t index = from; part.ok && index < to; ++index)
-                        part.strips.emplace_back(offsets[index], lengths[index]);
-                } catch (const std::bad_alloc&) {
-                    part.ok = false;
-                }
-            };
-            std::vector<std::thread> workers;
-            const uint32_t count = last - first;
-            for (unsigned k = 0; k < threads; ++k) {
-                const uint32_t from = first + uint32_t(qint64(count) * k / threads);
-                const uint32_t to = first + uint32_t(qint64(count) * (k + 1) / threads);
-                parts.push_back(std::make_unique<Coded>(buffers[k]));
-                Coded& part = *parts.back();
-                if (k == 0)
-                    continue;   // this thread takes the first share once the others run
-                try {
-                    workers.emplace_back(code, std::ref(part), from, to);
-                } catch (const std::system_error&) {
-                    code(part, from, to);
-                }
-            }
-            code(*parts[0], first, first + uint32_t(qint64(count) / threads));
-            for (std::thread& worker : workers)
-                worker.join();
-            uint32_t index = first;
-            for (const std::unique_ptr<Coded>& part : parts) {
-                if (!part->ok) {
-                    m_lastError = part->memory.lastError();
-                    setError(error, m_lastError.isEmpty() ? QStringLiteral("Out of memory")
-                                                          : failure(QStringLiteral("Cannot write")));
-                    return false;
-                }
-                for (const auto& [offset, length] : part->strips) {
-                    if (offset + length > part->memory.bytes().size()
-                        || TIFFWriteRawStrip(t, index++, const_cast<uchar*>(part->memory.bytes().data()) + offset,
-                                             tmsize_t(length)) < 0) {
-                        setError(error, failure(QStringLiteral("Cannot write")));
-                        return false;
-                    }
-                }
-            }
-        }
-    } else {
-        std::vector<uchar> strip(size_t(rowBytes) * rowsPerStrip);
-        for (uint32_t index = 0; index < strips; ++index) {
-            if (TIFFWriteEncodedStrip(t, index, strip.data(), fillStrip(rows, index, strip)) < 0) {
-                setError(error, failure(QStringLiteral("Cannot write")));
+        // A few strips for each thread at a time, so that the rows waiting stay in the room
+        // made for them once.
+        const size_t batch = size_t(p.rowBytes * p.rowsPerStrip) * 4 * p.threads;
+        for (int y = first; y < first + count; ++y) {
+            const uchar* row = rows.row(y);
+            p.pending.insert(p.pending.end(), row, row + p.rowBytes);
+            ++p.rowsIn;
+            if (p.pending.size() >= batch && !codePendingStrips(false, error))
                 return false;
-            }
         }
+        return true;
     }
-    if (!TIFFWriteDirectory(t)) {
+    for (int y = first; y < first + count; ++y) {
+        if (p.rowsIn >= p.height) {
+            setError(error, QStringLiteral("More rows than the page has for %1").arg(m_path));
+            return false;
+        }
+        const uint32_t inStrip = p.rowsIn % p.rowsPerStrip;
+        std::memcpy(p.strip.data() + size_t(inStrip) * size_t(p.rowBytes), rows.row(y),
+                    size_t(p.rowBytes));
+        ++p.rowsIn;
+        if (inStrip + 1 == p.rowsPerStrip
+            && !writeStrip(p.rowsIn / p.rowsPerStrip - 1, qint64(p.rowsPerStrip) * p.rowBytes, error))
+            return false;
+    }
+    return true;
+}
+
+bool TiffFile::endPage(QString* error)
+{
+    Page& p = m_page;
+    const uint32_t rest = p.rowsIn % p.rowsPerStrip;
+    if (p.threads > 1) {
+        if (p.rowsIn == p.height && !codePendingStrips(true, error))
+            return false;
+    } else if (rest > 0 && p.rowsIn == p.height
+               && !writeStrip(p.strips - 1, qint64(rest) * p.rowBytes, error)) {
+        return false;
+    }
+    if (p.rowsIn != p.height) {
+        setError(error, QStringLiteral("Not all rows of the page were given for %1").arg(m_path));
+        return false;
+    }
+    p.strip = {};
+    p.pending = {};
+    p.coders.clear();
+    p.coded = {};
+    if (!TIFFWriteDirectory(m_tiff)) {
         setError(error, failure(QStringLiteral("Cannot write")));
         return false;
     }
     ++m_pages;
+    return true;
+}
+
+bool TiffFile::writePage(const QImage& page, int compression, int jpegQuality, bool multipage,
+                         QString* error)
+{
+    if (!beginPage(page.width(), page.height(), pageKind(page), dotsPerInchX(page),
+                   dotsPerInchY(page), compression, jpegQuality, multipage, error))
+        return false;
+    if (m_page.threads > 1) {
+        // Each thread reads its strips from the page itself, converting its own rows.
+        const auto fillerForThread = [&]() -> StripFiller {
+            auto rows = std::make_shared<PageRows>(page, m_page.layout);
+            return [this, rows](uint32_t index, std::vector<uchar>& strip) {
+                const uint32_t top = index * m_page.rowsPerStrip;
+                const uint32_t n = std::min(m_page.rowsPerStrip, m_page.height - top);
+                for (uint32_t i = 0; i < n; ++i)
+                    std::memcpy(strip.data() + size_t(i) * size_t(m_page.rowBytes),
+                                rows->row(int(top + i)), size_t(m_page.rowBytes));
+                return qint64(n) * m_page.rowBytes;
+            };
+        };
+        for (uint32_t first = 0; first < m_page.strips; first += m_page.window)
+            if (!codeStripsInParallel(first, std::min(m_page.strips, first + m_page.window),
+                                      fillerForThread, error))
+                return false;
+        m_page.rowsIn = m_page.height;
+        m_page.pendingFirst = m_page.strips;
+        return endPage(error);
+    }
+    PageRows rows(page, m_page.layout);
+    return writeRows(rows, 0, page.height(), error) && endPage(error);
+}
+
+bool TiffFile::codePendingStrips(bool all, QString* error)
+{
+    Page& p = m_page;
+    const qint64 stripBytes = p.rowBytes * p.rowsPerStrip;
+    const uint32_t complete = uint32_t(qint64(p.pending.size()) / stripBytes);
+    // While rows come, every complete strip once there are a few for each thread (so that
+    // coding keeps up with the rows); at the end whatever is left, the short last strip too.
+    const uint32_t ready = all ? p.strips - p.pendingFirst : complete >= 4 * p.threads ? complete : 0;
+    if (ready == 0)
+        return true;
+    const uint32_t base = p.pendingFirst;
+    const auto fillerForThread = [&]() -> StripFiller {
+        return [this, base, stripBytes](uint32_t index, std::vector<uchar>& strip) {
+            // A copy: the coder works on it in place.
+            const qint64 from = qint64(index - base) * stripBytes;
+            const qint64 n = std::min<qint64>(stripBytes, qint64(m_page.pending.size()) - from);
+            std::memcpy(strip.data(), m_page.pending.data() + from, size_t(n));
+            return n;
+        };
+    };
+    for (uint32_t first = base; first < base + ready; first += p.window)
+        if (!codeStripsInParallel(first, std::min(base + ready, first + p.window), fillerForThread,
+                                  error))
+            return false;
+    const size_t used = std::min(p.pending.size(), size_t(qint64(ready) * stripBytes));
+    p.pending.erase(p.pending.begin(), p.pending.begin() + qint64(used));
+    p.pendingFirst += ready;
+    return true;
+}
+
+bool TiffFile::codeStripsInParallel(uint32_t first, uint32_t last,
+                                    const std::function<StripFiller()>& fillerForThread,
+                                    QString* error)
+{
+    TIFF* t = m_tiff;
+    const unsigned threads = m_page.threads;
+    const size_t stripBytes = size_t(m_page.rowBytes) * m_page.rowsPerStrip;
+    struct Coded
+    {
+        MemoryTiff* memory = nullptr;
+        TIFF* scratch = nullptr;
+        std::vector<std::pair<uint64_t, uint64_t>> strips;   // offset, length
+        bool ok = true;
+    };
+    std::vector<std::unique_ptr<Coded>> parts;
+    m_page.coders.resize(threads);
+    const auto code = [&](Coded& part, StripFiller fill, uint32_t from, uint32_t to) {
+        if (from == to)
+            return;   // fewer strips than threads: a coder without strips has no strip table
+        try {
+            std::vector<uchar> strip(stripBytes);
+            for (uint32_t index = from; part.ok && index < to; ++index)
+                part.ok = TIFFWriteEncodedStrip(part.scratch, index, strip.data(),
+                                                tmsize_t(fill(index, strip))) >= 0;
+            uint64_t* offsets = nullptr;
+            uint64_t* lengths = nullptr;
+            part.ok = part.ok && TIFFGetField(part.scratch, TIFFTAG_STRIPOFFSETS, &offsets)
+                      && TIFFGetField(part.scratch, TIFFTAG_STRIPBYTECOUNTS, &lengths);
+            for (uint32_t index = from; part.ok && index < to; ++index)
+                part.strips.emplace_back(offsets[index], lengths[index]);
+        } catch (const std::bad_alloc&) {
+            part.ok = false;
+        }
+    };
+    std::vector<std::thread> workers;
+    const uint32_t count = last - first;
+    for (unsigned k = 0; k < threads; ++k) {
+        const uint32_t from = first + uint32_t(qint64(count) * k / threads);
+        const uint32_t to = first + uint32_t(qint64(count) * (k + 1) / threads);
+        parts.push_back(std::make_unique<Coded>());
+        Coded& part = *parts.back();
+        std::unique_ptr<MemoryTiff>& coder = m_page.coders[k];
+        if (!coder) {
+            coder = std::make_unique<MemoryTiff>(m_page.coded[k]);
+            if (TIFF* scratch = coder->open())
+                setCodingTags(scratch);
+            else
+                part.ok = false;
+        }
+        part.memory = coder.get();
+        part.scratch = coder->tiff();
+        part.ok = part.ok && part.scratch;
+        if (k == 0)
+            continue;   // this thread takes the first share once the others run
+        try {
+            workers.emplace_back(code, std::ref(part), fillerForThread(), from, to);
+        } catch (const std::system_error&) {
+            code(part, fillerForThread(), from, to);
+        }
+    }
+    code(*parts[0], fillerForThread(), first, first + uint32_t(qint64(count) / threads));
+    for (std::thread& worker : workers)
+        worker.join();
+    uint32_t index = first;
+    for (const std::unique_ptr<Coded>& part : parts) {
+        if (!part->ok) {
+            m_lastError = part->memory ? part->memory->lastError() : QString();
+            setError(error, m_lastError.isEmpty() ? QStringLiteral("Out of memory")
+                                                  : failure(QStringLiteral("Cannot write")));
+            return false;
+        }
+        const std::vector<uchar>& bytes = part->memory->bytes();
+        const uint64_t dropped = part->memory->dropped();
+        for (const auto& [offset, length] : part->strips) {
+            if (offset < dropped || offset - dropped + length > bytes.size()
+                || TIFFWriteRawStrip(t, index++, const_cast<uchar*>(bytes.data()) + (offset - dropped),
+                                     tmsize_t(length)) < 0) {
+                setError(error, failure(QStringLiteral("Cannot write")));
+                return false;
+            }
+        }
+        part->memory->drop();
+    }
     return true;
 }
 

@@ -105,6 +105,7 @@ void PageRows::convertStripAt(int y)
 }
 
 double dotsPerInchX(const QImage& image) { return snappedDpi(image.dotsPerMeterX()); }
+double dotsPerInch(int dotsPerMeter) { return snappedDpi(dotsPerMeter); }
 double dotsPerInchY(const QImage& image) { return snappedDpi(image.dotsPerMeterY()); }
 
 int codingThreads(qint64 rawBytes)

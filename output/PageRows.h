@@ -37,6 +37,7 @@ private:
 // the rounding of dots per metre (300 dpi is stored as 11811 dots per metre).
 double dotsPerInchX(const QImage& image);
 double dotsPerInchY(const QImage& image);
+double dotsPerInch(int dotsPerMeter);
 
 // How many threads code a page of this many raw bytes: one core each, at most four, once the
 // page is large enough (4 MiB) for the work to outweigh starting them; otherwise one.

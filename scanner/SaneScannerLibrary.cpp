@@ -45,6 +45,19 @@ struct SaneScannerLibrary::Transfer
     bool helperFailed = false;
 };
 
+// A page file asked for before its page is read: coded as the rows arrive where its format
+// allows, else written whole once the page is in.
+struct SaneScannerLibrary::PageFile
+{
+    QString path;
+    std::function<QString()> nextCandidate;
+    ImageWriteOptions options;
+    int dotsPerMeter = 0;   // known before the page is read
+    std::unique_ptr<StreamedPageFile> stream;
+    ScannerHelper::PageLayout layout;
+    QString error;   // the write that failed while the page came
+};
+
 SaneScannerLibrary::SaneScannerLibrary()
     : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
@@ -408,8 +421,14 @@ void SaneScannerLibrary::SetTiffCompression(int, int compressionTag)
 void SaneScannerLibrary::readPage(Transfer& t)
 {
     ScannerHelper::PageEvents events;
-    events.rowsArrived = [&t](const uchar*, int, int permille) {
+    events.began = [this](const ScannerHelper::PageLayout& layout) {
+        if (m_pageFile)
+            startPageFile(layout);
+    };
+    events.rowsArrived = [&t, this](const uchar* rows, int complete, int permille) {
         t.progress.permille.store(permille);
+        if (m_pageFile)
+            feedPageFile(rows, complete);
     };
     const auto cancelled = [&t, this] {
         return t.progress.cancelRequested.load() || m_cancelRequested.load();
@@ -455,13 +474,28 @@ bool SaneScannerLibrary::stopPage()
     return true;
 }
 
-SaneScannerLibrary::Handle SaneScannerLibrary::keepPage(QImage page)
+QImage::Format SaneScannerLibrary::keptFormat(QImage::Format format) const
 {
     // With the dialog shown the user's choice of mode there is the one that counts.
-    if (m_hideUI && m_pixelType == 0 && page.format() != QImage::Format_Mono)
-        page = page.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither | Qt::MonoOnly);
-    else if (m_hideUI && m_pixelType == 1 && page.format() == QImage::Format_RGB888)
-        page = page.convertToFormat(QImage::Format_Grayscale8);
+    if (m_hideUI && m_pixelType == 0 && format != QImage::Format_Mono)
+        return QImage::Format_Mono;
+    if (m_hideUI && m_pixelType == 1 && format == QImage::Format_RGB888)
+        return QImage::Format_Grayscale8;
+    return format;
+}
+
+QImage SaneScannerLibrary::keptRows(QImage rows) const
+{
+    const QImage::Format format = keptFormat(rows.format());
+    if (format == rows.format())
+        return rows;
+    if (format == QImage::Format_Mono)
+        return rows.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither | Qt::MonoOnly);
+    return rows.convertToFormat(format);
+}
+
+int SaneScannerLibrary::pageDotsPerMeter() const
+{
     // The device may have rounded the resolution: record what it really used.
     double dpi = m_resolution;
     if (m_session) {
@@ -470,8 +504,13 @@ SaneScannerLibrary::Handle SaneScannerLibrary::keepPage(QImage page)
         if (used.isValid() && used.toDouble() > 0)
             dpi = used.toDouble();
     }
-    if (dpi > 0) {
-        const int dpm = int(std::lround(dpi / 0.0254));
+    return dpi > 0 ? int(std::lround(dpi / 0.0254)) : 0;
+}
+
+SaneScannerLibrary::Handle SaneScannerLibrary::keepPage(QImage page)
+{
+    page = keptRows(std::move(page));
+    if (const int dpm = pageDotsPerMeter(); dpm > 0) {
         page.setDotsPerMeterX(dpm);
         page.setDotsPerMeterY(dpm);
     }
@@ -529,6 +568,8 @@ SaneScannerLibrary::PageOutcome SaneScannerLibrary::transferPage(QObject* parent
 {
     Transfer t;
     m_started = false;
+    if (m_pageFile)
+        m_pageFile->dotsPerMeter = pageDotsPerMeter(); // the dialog may have changed it
     runTransfer(t, parent, dialog);
     if (t.helperFailed) {
         sessionFailed();
@@ -690,6 +731,90 @@ int SaneScannerLibrary::WriteImageFileNoClobber(Handle handle, const QString& pa
     if (!nextCandidate && writtenPath)
         *writtenPath = path;
     return 1;
+}
+
+SaneScannerLibrary::Handle SaneScannerLibrary::AcquireImageToFile(
+    QObject* parent, const QString& path, const std::function<QString()>& nextCandidate,
+    QString* writtenPath)
+{
+    writtenPath->clear();
+    m_pageFile = std::make_unique<PageFile>();
+    m_pageFile->path = path;
+    m_pageFile->nextCandidate = nextCandidate;
+    m_pageFile->options = writeOptions(m_jpegQuality, m_tiffCompression, m_recognitionLanguage);
+    const Handle handle = AcquireImage(parent);
+    if (handle != 0 && !finishPageFile(handle, writtenPath))
+        writtenPath->clear();
+    m_pageFile.reset(); // a file begun for a page that did not come goes with it
+    return handle;
+}
+
+namespace {
+QImage::Format imageFormat(PageFormat format)
+{
+    return format == PageFormat::Mono    ? QImage::Format_Mono
+         : format == PageFormat::Gray8 ? QImage::Format_Grayscale8
+                                       : QImage::Format_RGB888;
+}
+} // namespace
+
+void SaneScannerLibrary::startPageFile(const ScannerHelper::PageLayout& layout)
+{
+    PageFile& f = *m_pageFile;
+    f.stream.reset(); // a page tried again starts its file afresh
+    f.error.clear();
+    f.layout = layout;
+    // A page of unknown length, or of unknown resolution, is written whole once it is in.
+    if (layout.expectedRows <= 0 || f.dotsPerMeter <= 0)
+        return;
+    f.stream = StreamedPageFile::begin(f.path, keptFormat(imageFormat(layout.format)),
+                                       layout.width, layout.expectedRows, f.dotsPerMeter,
+                                       f.dotsPerMeter, f.options, bool(f.nextCandidate));
+}
+
+void SaneScannerLibrary::feedPageFile(const uchar* rows, int complete)
+{
+    PageFile& f = *m_pageFile;
+    if (!f.stream || !f.error.isEmpty())
+        return;
+    const int done = f.stream->rowsDone();
+    const int upTo = std::min(complete, f.stream->height());
+    if (upTo <= done)
+        return;
+    // The rows that came since, seen in place in the shared memory.
+    QImage arrived(rows + qint64(done) * f.layout.stride, f.layout.width, upTo - done,
+                   f.layout.stride, imageFormat(f.layout.format));
+    if (arrived.format() == QImage::Format_Mono)
+        arrived.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)}); // the scanner's 1 is black
+    f.stream->addRows(keptRows(std::move(arrived)), &f.error);
+}
+
+bool SaneScannerLibrary::finishPageFile(Handle handle, QString* writtenPath)
+{
+    PageFile& f = *m_pageFile;
+    const QImage& page = m_images.at(handle);
+    QString error = f.error;
+    bool ok = false;
+    if (!error.isEmpty()) {
+        // The write failed while the page came; the page is kept all the same.
+    } else if (f.stream && page.height() == f.stream->height() && page.format() == f.stream->format()
+               && page.width() == f.layout.width) {
+        // The rows that came after the last progress, then the file is complete.
+        const int done = f.stream->rowsDone();
+        QImage rest(page.constScanLine(done), page.width(), page.height() - done,
+                    page.bytesPerLine(), page.format());
+        rest.setColorTable(page.colorTable());
+        ok = (done == page.height() || f.stream->addRows(rest, &error))
+             && f.stream->finish(f.nextCandidate, writtenPath, &error);
+    } else {
+        // Not coded as it came (its format, or a length other than announced): whole now.
+        f.stream.reset();
+        return WriteImageFileNoClobber(handle, f.path, f.nextCandidate, writtenPath) != 0;
+    }
+    f.stream.reset();
+    if (!ok)
+        setError(FileWriteFailed, error);
+    return ok;
 }
 
 SaneScannerLibrary::Handle SaneScannerLibrary::LoadImageFile(const QString& path)

@@ -68,6 +68,9 @@ public:
     int WriteImageFileNoClobber(Handle image, const QString& path,
                                 const std::function<QString()>& nextCandidate,
                                 QString* writtenPath) override;
+    Handle AcquireImageToFile(QObject* parent, const QString& path,
+                              const std::function<QString()>& nextCandidate,
+                              QString* writtenPath) override;
     Handle LoadImageFile(const QString& path) override;
     int BeginMultipageFile(const QString& path) override;
     int BeginNewMultipageFile(const QString& path) override;
@@ -104,6 +107,7 @@ public:
 private:
     struct Session;
     struct Transfer;
+    struct PageFile;
 
     bool listLocal();
     const DeviceList::Device* known(const QByteArray& productName) const;
@@ -137,6 +141,15 @@ private:
     // Ends a page that failed, was cancelled or is done; false when the helper failed.
     bool stopPage();
     Handle keepPage(QImage page);
+    // What keepPage makes of rows that arrive in `format`: the mode asked for, and the
+    // resolution the device really used (0: unknown).
+    QImage::Format keptFormat(QImage::Format format) const;
+    QImage keptRows(QImage rows) const;
+    int pageDotsPerMeter() const;
+    // The page file of AcquireImageToFile, coded on the reading thread as rows arrive.
+    void startPageFile(const ScannerHelper::PageLayout& layout);
+    void feedPageFile(const uchar* rows, int complete);
+    bool finishPageFile(Handle handle, QString* writtenPath);
     // After a page: asks the feeder for the next one, or ends the scan.
     void afterPage();
     Handle store(QImage image);
@@ -172,6 +185,7 @@ private:
 
     std::map<Handle, QImage> m_images;
     Handle m_nextHandle = 1;
+    std::unique_ptr<PageFile> m_pageFile; // while AcquireImageToFile reads a page
     std::unique_ptr<MultipageWriter> m_multipage;
     bool m_multipageFailed = false;
 

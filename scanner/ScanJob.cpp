@@ -175,12 +175,6 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
                 break;
             }
 
-            const ScannerLibrary::Handle image = library.AcquireImage(settings.parent);
-            if (image == 0)
-                break;
-            guard.held = image;
-            ++result.pages;
-
             ScannedPage page;
             QString error;
             int n = 0;
@@ -193,10 +187,18 @@ ScanJobResult runScanJob(ScannerLibrary& library, const ScanJobSettings& setting
                 } while (entryExists(candidate));
                 return candidate;
             };
-            page.written = writePage(library, image, path, nextOutput, &page.outputPath, &error);
+            // The page file is coded while the page comes; the copy is made from the page held.
+            const ScannerLibrary::Handle image =
+                library.AcquireImageToFile(settings.parent, path, nextOutput, &page.outputPath);
+            if (image == 0)
+                break;
+            guard.held = image;
+            ++result.pages;
+
+            page.written = !page.outputPath.isEmpty();
             if (!page.written) {
                 page.outputPath = path;
-                result.failures << QStringLiteral("%1: %2").arg(path, error);
+                result.failures << QStringLiteral("%1: %2").arg(path, library.LastErrorText());
             }
             page.caption = outputCaption(naming.prefix(), suffix, naming.extension());
 
@@ -295,7 +297,21 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
                 }
                 documentOpen = true;
             }
-            const ScannerLibrary::Handle image = library.AcquireImage(scan.parent);
+            // A name taken meanwhile moves on to the next number; a named file does not.
+            const auto next = [&]() -> QString {
+                if (!scan.output.isEmpty())
+                    return {};
+                QString candidate;
+                do
+                    candidate = commandLinePath(scan.path, scan.fname, ++counter, scan.ext);
+                while (entryExists(candidate));
+                return candidate;
+            };
+            // A page of its own file is coded while it comes.
+            QString writtenPath;
+            const ScannerLibrary::Handle image =
+                oneDocument ? library.AcquireImage(scan.parent)
+                            : library.AcquireImageToFile(scan.parent, path, next, &writtenPath);
             if (image == 0)
                 break;
             guard.held = image;
@@ -306,19 +322,8 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
                 }
                 ++documentPages;
             } else {
-                // A name taken meanwhile moves on to the next number; a named file does not.
-                const auto next = [&]() -> QString {
-                    if (!scan.output.isEmpty())
-                        return {};
-                    QString candidate;
-                    do
-                        candidate = commandLinePath(scan.path, scan.fname, ++counter, scan.ext);
-                    while (entryExists(candidate));
-                    return candidate;
-                };
-                QString error, writtenPath;
-                if (!writePage(library, image, path, next, &writtenPath, &error)) {
-                    fail(path, error);
+                if (writtenPath.isEmpty()) {
+                    fail(path, library.LastErrorText());
                     break;
                 }
                 result.path = writtenPath;

@@ -38,6 +38,17 @@ void ScannerLibrary::whenSourceListComplete(QObject* receiver, std::function<voi
     QMetaObject::invokeMethod(receiver, std::move(done), Qt::QueuedConnection);
 }
 
+ScannerLibrary::Handle ScannerLibrary::AcquireImageToFile(QObject* parent, const QString& path,
+                                                         const std::function<QString()>& nextCandidate,
+                                                         QString* writtenPath)
+{
+    writtenPath->clear();
+    const Handle image = AcquireImage(parent);
+    if (image != 0 && WriteImageFileNoClobber(image, path, nextCandidate, writtenPath) == 0)
+        writtenPath->clear();
+    return image;
+}
+
 void ScannerLibrary::setInstance(ScannerLibrary* lib) { g_installed = lib; }
 
 AcquisitionUi* AcquisitionUi::current() { return g_ui; }

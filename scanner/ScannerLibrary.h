@@ -120,6 +120,13 @@ public:
     virtual int WriteImageFileNoClobber(Handle image, const QString& path,
                                         const std::function<QString()>& nextCandidate,
                                         QString* writtenPath) = 0;
+    // One page, written to its file (as WriteImageFileNoClobber writes it) while it is
+    // acquired where the library can: the page is still held under the handle afterwards.
+    // 0 when no page came, as AcquireImage. A page whose file failed is held all the same:
+    // *writtenPath is then empty and the error is FileWriteFailed.
+    virtual Handle AcquireImageToFile(QObject* parent, const QString& path,
+                                      const std::function<QString()>& nextCandidate,
+                                      QString* writtenPath);
     virtual Handle LoadImageFile(const QString& path) = 0;
 
     virtual int BeginMultipageFile(const QString& path) = 0;

@@ -152,6 +152,107 @@ TEST_F(ImageFilesTest, LargePagesCodedInPartsDecodeExactly)
     }
 }
 
+namespace {
+
+// Rows of a page seen in place, as the scanner library sees the rows that arrived so far.
+QImage rowsOf(const QImage& page, int y, int rows)
+{
+    QImage view(page.constScanLine(y), page.width(), rows, page.bytesPerLine(), page.format());
+    view.setColorTable(page.colorTable());
+    return view;
+}
+
+// Hands a page to a streamed file in uneven parts, as a scanner's rows arrive.
+bool streamPage(StreamedPageFile& file, const QImage& page, QString* error)
+{
+    int y = 0;
+    for (int part : {1, 37, 250, 16, 999}) {
+        const int rows = std::min(part, page.height() - y);
+        if (rows > 0 && !file.addRows(rowsOf(page, y, rows), error))
+            return false;
+        y += rows;
+    }
+    return y == page.height() || file.addRows(rowsOf(page, y, page.height() - y), error);
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST_F(ImageFilesTest, PagesCodedAsTheirRowsArriveMakeTheSameFileAsWholePages)
+{
+    // The colour page is large enough for its LZW strips to be coded in parallel, and its 117
+    // strips leave one for the last window of 116: fewer strips than threads there.
+    const QImage colour = colourPage(1500, 1872, 300);
+    const QImage gray = grayPage(333, 250, 150);
+    QImage scanned = bilevelPage(333, 250, 150);
+    scanned.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});   // as the scanner has it
+    scanned.invertPixels();
+    const QImage bilevel = scanned;
+    for (const char* ext : {"jpg", "png", "tif"}) {
+        for (int compression : {1, 2, 3, 4, 5, 7}) {
+            if (QLatin1String(ext) != QLatin1String("tif") && compression > 1)
+                continue;
+            for (const QImage* page : {&colour, &gray, &bilevel}) {
+                const QString name = QStringLiteral("%1-%2").arg(page->depth()).arg(compression);
+                SCOPED_TRACE((name + QLatin1Char('.') + QLatin1String(ext)).toStdString());
+                ImageWriteOptions options;
+                options.tiffCompression = compression;
+                options.jpegQuality = 83;
+                const QString whole = out(name + QStringLiteral("-whole.") + QLatin1String(ext));
+                const QString streamed = out(name + QStringLiteral("-streamed.") + QLatin1String(ext));
+                QString error;
+                ASSERT_TRUE(writeImageFile(*page, whole, options, &error)) << error.toStdString();
+                auto file = StreamedPageFile::begin(streamed, page->format(), page->width(),
+                                                    page->height(), page->dotsPerMeterX(),
+                                                    page->dotsPerMeterY(), options, false);
+                ASSERT_TRUE(file);
+                QString written;
+                ASSERT_TRUE(streamPage(*file, *page, &error)) << error.toStdString();
+                ASSERT_TRUE(file->finish({}, &written, &error)) << error.toStdString();
+                EXPECT_EQ(written, streamed);
+                const QByteArray bytes = fileBytes(streamed);
+                EXPECT_FALSE(bytes.isEmpty());
+                EXPECT_TRUE(bytes == fileBytes(whole));
+            }
+        }
+    }
+    EXPECT_EQ(folderEntries(scratchDir()).filter(QStringLiteral(".part")), QStringList());
+}
+
+TEST_F(ImageFilesTest, AStreamedPageIsPlacedWithoutReplacingAndLeavesNothingWhenAbandoned)
+{
+    const QImage page = colourPage(120, 90, 100);
+    QString error, written;
+    writeBytes(out(QStringLiteral("p.png")), "mine");
+    {
+        // Given up half-way (the scan failed): no file, no temporary.
+        auto file = StreamedPageFile::begin(out(QStringLiteral("q.png")), page.format(), 120, 90,
+                                            3937, 3937, {}, true);
+        ASSERT_TRUE(file);
+        ASSERT_TRUE(file->addRows(page.copy(0, 0, 120, 40), &error));
+        EXPECT_FALSE(file->finish({}, &written, &error));   // rows missing
+    }
+    EXPECT_EQ(folderEntries(scratchDir()), QStringList{QStringLiteral("p.png")});
+    // No way on from a taken name: not started at all, the whole-page writer says why.
+    EXPECT_FALSE(StreamedPageFile::begin(out(QStringLiteral("p.png")), page.format(), 120, 90,
+                                         3937, 3937, {}, false));
+    // A name taken meanwhile moves on to the next.
+    auto file = StreamedPageFile::begin(out(QStringLiteral("p.png")), page.format(), 120, 90,
+                                        3937, 3937, {}, true);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->addRows(page, &error));
+    ASSERT_TRUE(file->finish([&] { return out(QStringLiteral("p_1.png")); }, &written, &error))
+        << error.toStdString();
+    EXPECT_EQ(written, out(QStringLiteral("p_1.png")));
+    EXPECT_EQ(fileBytes(out(QStringLiteral("p.png"))), QByteArray("mine"));
+    EXPECT_EQ(folderEntries(scratchDir()), (QStringList{QStringLiteral("p.png"), QStringLiteral("p_1.png")}));
+}
+
 TEST_F(ImageFilesTest, EachTiffCompressionIsRecordedAndDecodes)
 {
     // The CCITT ones store a thresholded 1-bit page: the black block stays black, the light
@@ -270,6 +371,22 @@ TEST_F(ImageFilesTest, AFullDiskLeavesNoPartialFile)
         EXPECT_FALSE(writeImageFile(page, out(QLatin1String(name)), lzw, &error));
         // The reason the system gave, not a guess.
         EXPECT_TRUE(error.contains(QLatin1String("No space left on device"))) << error.toStdString();
+        EXPECT_EQ(folderEntries(scratchDir()), QStringList());
+    }
+    // Coded as the rows come, the same: the write that fails says why, nothing stays.
+    for (const char* name : {"p.jpg", "p.png", "p.tif"}) {
+        SCOPED_TRACE(name);
+        auto file = StreamedPageFile::begin(out(QLatin1String(name)), page.format(), page.width(),
+                                            page.height(), 3937, 3937, lzw, false);
+        ASSERT_TRUE(file);
+        QString error, written;
+        bool ok = true;
+        for (int y = 0; ok && y < page.height(); y += 100)
+            ok = file->addRows(page.copy(0, y, page.width(), 100), &error);
+        ok = file->finish({}, &written, &error) && ok;
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(error.contains(QLatin1String("No space left on device"))) << error.toStdString();
+        file.reset();
         EXPECT_EQ(folderEntries(scratchDir()), QStringList());
     }
 }

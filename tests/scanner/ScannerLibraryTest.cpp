@@ -480,6 +480,67 @@ TEST_F(ScannerLibraryTest, WritesPagesWithTheSettingsInForce)
     EXPECT_FALSE(QFile::exists(dir + "/none.png"));
 }
 
+QByteArray bytesOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList entriesOf(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// Pages coded while their rows come make the file the held page makes when written whole;
+// the device reads slowly in small parts, so the rows come in many steps.
+TEST_F(ScannerLibraryTest, PageFilesCodedAsTheRowsArriveAreTheWholePageFiles)
+{
+    const QString dir = scratchDir();
+    struct Case { const char* ext; int compression; };
+    const Case cases[] = {{"jpg", 1}, {"png", 1}, {"tif", 1}, {"tif", 5}, {"tif", 4}, {"tif", 7}};
+    for (int pixelType : {0, 1, 2}) {
+        open(pixelType, 100);
+        setOption("test-picture", QStringLiteral("Color pattern"));
+        setOption("read-limit", true);
+        setOption("read-limit-size", 4096);
+        setOption("read-delay", true);
+        setOption("read-delay-duration", 1000);
+        for (const Case& c : cases) {
+            const QString name = QStringLiteral("%1-%2.%3").arg(pixelType).arg(c.compression).arg(QLatin1String(c.ext));
+            SCOPED_TRACE(name.toStdString());
+            lib->SetTiffCompression(0, c.compression);
+            QString written;
+            const ScannerLibrary::Handle page =
+                lib->AcquireImageToFile(nullptr, dir + "/" + name, {}, &written);
+            ASSERT_NE(page, 0u) << qPrintable(lib->LastErrorText());
+            EXPECT_EQ(written, dir + "/" + name);
+            ASSERT_EQ(lib->WriteImageFile(page, dir + "/whole-" + name), 1);
+            EXPECT_FALSE(bytesOf(written).isEmpty());
+            EXPECT_TRUE(bytesOf(written) == bytesOf(dir + "/whole-" + name));
+            lib->ReleaseImage(page);
+        }
+        lib->EndAcquisition();
+    }
+    // A page that ends badly leaves no file, nor a part of one; the name is free for the next.
+    open(2, 100);
+    setOption("read-return-value", QStringLiteral("SANE_STATUS_IO_ERROR"));
+    QString written = QStringLiteral("x");
+    EXPECT_EQ(lib->AcquireImageToFile(nullptr, dir + "/failed.png", {}, &written), 0u);
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::DeviceIoError);
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_FALSE(entriesOf(dir).contains(QStringLiteral("failed.png")));
+    EXPECT_TRUE(entriesOf(dir).filter(QStringLiteral(".part")).isEmpty());
+    // A file that cannot be written keeps the page, as the whole-page writer does.
+    setOption("read-return-value", QStringLiteral("Default"));
+    const ScannerLibrary::Handle kept =
+        lib->AcquireImageToFile(nullptr, dir + "/missing/page.png", {}, &written);
+    EXPECT_NE(kept, 0u);
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::FileWriteFailed);
+    EXPECT_FALSE(lib->LastErrorText().isEmpty());
+    EXPECT_FALSE(lib->image(kept).isNull());
+}
+
 TEST_F(ScannerLibraryTest, MultipageFileFromLoadedPages)
 {
     QImage a(300, 200, QImage::Format_RGB888), b(200, 300, QImage::Format_Grayscale8);
