@@ -75,6 +75,10 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
         m_direct = sameLayout && frame.bytesPerLine >= stride && frame.bytesPerLine % 4 == 0;
         if (m_direct)
             stride = frame.bytesPerLine;
+        // Lines a little shorter than the rows (their padding to whole words is missing) are
+        // still read straight into their rows, a line at a time: copying a page through a
+        // buffer costs more than the reads.
+        m_rowDirect = !m_direct && sameLayout && frame.bytesPerLine <= stride;
         const std::int64_t rows = m_expectedRows > 0
             ? m_expectedRows
             : std::max<std::int64_t>(64, kUnknownLengthBytes / stride);
@@ -91,7 +95,7 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
             return fail(error, "The scanner's frames differ in width");
     }
     m_frame = frame;
-    if (!m_direct) {
+    if (!m_direct && !m_rowDirect) {
         m_buffer.resize(std::max<std::size_t>(kBufferBytes, std::size_t(frame.bytesPerLine)));
         m_line.assign(std::size_t(frame.bytesPerLine), 0);
     }
@@ -103,6 +107,14 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
 
 unsigned char* FrameDecoder::target(std::size_t* room, std::string* error)
 {
+    if (m_rowDirect) {
+        if (!ensureRow(m_frameRow)) {
+            fail(error, "Not enough memory for the page");
+            return nullptr;
+        }
+        *room = std::size_t(m_frame.bytesPerLine) - m_lineFill;
+        return m_memory.row(m_frameRow) + m_lineFill;
+    }
     if (!m_direct) {
         *room = m_buffer.size();
         return m_buffer.data();
@@ -122,6 +134,14 @@ bool FrameDecoder::commit(std::size_t length, std::string* error)
 {
     if (!m_inFrame)
         return fail(error, "The scanner sent data outside a frame");
+    if (m_rowDirect) {
+        m_lineFill += length;
+        if (m_lineFill >= std::size_t(m_frame.bytesPerLine)) {
+            m_lineFill = 0;
+            m_rows = ++m_frameRow;
+        }
+        return true;
+    }
     if (!m_direct)
         return addData(m_buffer.data(), length, error);
     m_directBytes += length;

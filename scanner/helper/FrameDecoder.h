@@ -15,7 +15,8 @@
 // black-and-white page, colour 24-bit RGB; 16-bit samples are scaled to 8 bits.
 //
 // A frame that already has the page's layout (one 8-bit gray or RGB frame, or 1-bit gray,
-// whose lines are as long as the page's rows) is read by the device straight into the page.
+// whose lines are as long as the page's rows, or shorter by their padding) is read by the
+// device straight into the page.
 class FrameDecoder
 {
 public:
@@ -68,6 +69,7 @@ private:
     int m_frameRow = 0;  // next row of the current frame
     bool m_inFrame = false;
     bool m_direct = false;
+    bool m_rowDirect = false; // read a line at a time into its row
     std::size_t m_directBytes = 0;          // bytes the device wrote into the page
     std::vector<unsigned char> m_buffer;    // device bytes when they need decoding
     std::vector<unsigned char> m_line;      // a line split across reads
