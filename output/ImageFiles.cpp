@@ -437,9 +437,7 @@ QImage loadPlainBmp(const QString& path)
 {
     QFile file(path);
     PlainBitmap b;
-    if (!file.open(QIODevice::ReadOnly) || !PlainBitmap::read(file, &b) || b.bitsPerPixel != 24)
-        return {};
-    const uchar* data = file.map(0, file.size());
+    const uchar* data = mapColourBitmap(file, &b);
     if (!data)
         return {};
     QImage image(b.width, b.height, QImage::Format_RGB888);

@@ -50,25 +50,14 @@ bool fail(QString* error, const QString& text)
     return false;
 }
 
-bool readAll(const QString& path, QByteArray* bytes, QString* error)
+// The file's bytes, or its first `limit` of them: the first bytes say what it holds, and only
+// the kinds turned as coded bytes (JPEG, PDF) are read whole.
+bool readBytes(const QString& path, QByteArray* bytes, QString* error, qint64 limit = -1)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(error, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-    *bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(error, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-    return true;
-}
-
-// The first bytes say what the file holds; only the kinds turned as coded bytes (JPEG, PDF)
-// are read whole.
-bool readHead(const QString& path, QByteArray* head, QString* error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(error, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-    *head = file.read(8);
+    *bytes = limit < 0 ? file.readAll() : file.read(limit);
     if (file.error() != QFileDevice::NoError)
         return fail(error, QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
     return true;
@@ -114,9 +103,7 @@ QImage turnedPlainBmp(const QString& path, int quarterTurns)
 {
     QFile file(path);
     PlainBitmap b;
-    if (!file.open(QIODevice::ReadOnly) || !PlainBitmap::read(file, &b) || b.bitsPerPixel != 24)
-        return {};
-    const uchar* data = file.map(0, file.size());
+    const uchar* data = mapColourBitmap(file, &b);
     if (!data)
         return {};
     const bool across = quarterTurns % 2 == 1;
@@ -494,10 +481,10 @@ bool PageTurn::prepare(const QString& path, int quarterTurns, const Original& or
         return fail(error, QStringLiteral("The file %1 is read-only").arg(path));
 
     QByteArray bytes;
-    if (!readHead(path, &bytes, error))
+    if (!readBytes(path, &bytes, error, 8))
         return false;
     const Content content = contentOf(bytes);
-    if ((content == Content::Jpeg || content == Content::Pdf) && !readAll(path, &bytes, error))
+    if ((content == Content::Jpeg || content == Content::Pdf) && !readBytes(path, &bytes, error))
         return false;
     QByteArray turnedBytes;
     ImageWriteOptions options;

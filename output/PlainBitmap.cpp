@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PlainBitmap.h"
 
+#include <QFile>
 #include <QIODevice>
 
 #include <algorithm>
@@ -52,6 +53,13 @@ bool PlainBitmap::read(QIODevice& file, PlainBitmap* out)
         return false;
     *out = b;
     return true;
+}
+
+const uchar* mapColourBitmap(QFile& file, PlainBitmap* bitmap)
+{
+    if (!file.open(QIODevice::ReadOnly) || !PlainBitmap::read(file, bitmap) || bitmap->bitsPerPixel != 24)
+        return nullptr;
+    return file.map(0, file.size());
 }
 
 bool PlainBitmap::grayPalette() const

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 
+class QFile;
 class QIODevice;
 
 // The layout of an uncompressed Windows bitmap of 1, 8 or 24 bits per pixel, the kinds this
@@ -26,6 +27,10 @@ struct PlainBitmap
     static bool read(QIODevice& file, PlainBitmap* out);
     bool grayPalette() const;
 };
+
+// The pixels of a 24-bit plain bitmap, mapped from `file` (opened here, its header read into
+// *bitmap); null when the file is no such bitmap or cannot be mapped.
+const uchar* mapColourBitmap(QFile& file, PlainBitmap* bitmap);
 
 // The picture of a plain bitmap reduced to fit `bound` without distortion (never enlarged),
 // each pixel the average of the area it covers. The file is read a row at a time, so a page
