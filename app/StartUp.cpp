@@ -94,6 +94,7 @@ int runWithoutWindows(int argc, char** argv, const ParsedCommandLine& commandLin
     QCoreApplication::setOrganizationName(QStringLiteral("Quillora"));
     auto& library = dynamic_cast<SaneScannerLibrary&>(ScannerLibrary::instance());
     library.adoptHelper(std::move(helper));
+    library.listNetworkOnDemand();
     const int code = commandLine.script.listDevices ? listDevicesForCommandLine(library)
                                                     : RunCommandLineScan(commandLine, library);
     ScannerLibrary::shutdown();

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -168,10 +169,14 @@ int SaneScannerLibrary::BeginSourceList()
 {
     clearError();
     m_listPos = 0;
+    m_networkPending = false;
     if (!listLocal())
         return 0;
     // Network scanners answer in their own time, beside everything else.
-    m_devices.startFull();
+    if (m_networkOnDemand)
+        m_networkPending = true;
+    else
+        m_devices.startFull();
     return 1;
 }
 
@@ -190,9 +195,17 @@ int SaneScannerLibrary::NextSourceName(char* buffer)
     return 1;
 }
 
-bool SaneScannerLibrary::sourceListComplete() { return !m_devices.fullRunning(); }
+bool SaneScannerLibrary::sourceListComplete()
+{
+    return !m_networkPending && !m_devices.fullRunning();
+}
 
-void SaneScannerLibrary::finishSourceList() { m_devices.finishFull(); }
+void SaneScannerLibrary::finishSourceList()
+{
+    if (std::exchange(m_networkPending, false))
+        m_devices.startFull();
+    m_devices.finishFull();
+}
 
 void SaneScannerLibrary::whenSourceListComplete(QObject* receiver, std::function<void()> done)
 {

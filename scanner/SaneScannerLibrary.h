@@ -103,6 +103,10 @@ public:
     // A helper started ahead (say at the top of main, while the rest starts up) serves the
     // next listing or device session.
     void adoptHelper(std::unique_ptr<ScannerHelper> helper) { m_spare = std::move(helper); }
+    // The network's scanners are listed only when finishSourceList asks for them, not
+    // beside every listing: a command-line scan from a local scanner then neither waits for
+    // the network nor shares the machine with a second helper while its page comes.
+    void listNetworkOnDemand() { m_networkOnDemand = true; }
 
 private:
     struct Session;
@@ -159,6 +163,8 @@ private:
     int m_listPos = 0; // where NextSourceName is in the known devices
     // A helper started (for a listing) and not yet given a device: the next session's.
     std::unique_ptr<ScannerHelper> m_spare;
+    bool m_networkOnDemand = false;
+    bool m_networkPending = false; // listed on demand, not asked for yet
     std::unique_ptr<Session> m_session;
     QByteArray m_openName;
     std::unique_ptr<SourceDialogView> m_dialog;

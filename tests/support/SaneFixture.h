@@ -36,7 +36,11 @@ public:
     SilentSaneHost(const QString& saneConfigDir, bool withTestBackend = true);
     ~SilentSaneHost();
     bool listening() const { return m_socket >= 0; }
+    // The connections a SANE client has made to the host so far (they are taken and left
+    // unanswered).
+    int connectionsTaken();
 
 private:
     int m_socket = -1;
+    int m_taken = 0;
 };
