@@ -336,20 +336,26 @@ std::unique_ptr<StreamedPageFile> StreamedPageFile::begin(const QString& path, Q
                                                           int width, int height, int dotsPerMeterX,
                                                           int dotsPerMeterY,
                                                           const ImageWriteOptions& options,
-                                                          bool mayMoveOn)
+                                                          bool mayMoveOn, QString* whyNot)
 {
     const Format fileFormat = formatOf(path);
     if (width <= 0 || height <= 0
         || (format != QImage::Format_Mono && format != QImage::Format_Grayscale8
             && format != QImage::Format_RGB888)
-        || (fileFormat != Format::Jpeg && fileFormat != Format::Png && fileFormat != Format::Tiff)
-        || (fileFormat == Format::Tiff && !isSupportedTiffCompression(options.tiffCompression))
-        || (!mayMoveOn && QFileInfo::exists(path)))
+        || !streams(path, options))
         return nullptr;
+    if (!mayMoveOn && QFileInfo::exists(path)) {
+        if (whyNot)
+            *whyNot = alreadyExists(path);
+        return nullptr;
+    }
     QString error, writePath;
     const QString temporary = createUnnamedTemporaryBeside(path, &writePath, &error);
-    if (temporary.isEmpty())
+    if (temporary.isEmpty()) {
+        if (whyNot)
+            *whyNot = error;
         return nullptr;
+    }
     std::unique_ptr<StreamedPageFile> file(new StreamedPageFile);
     file->m_path = path;
     file->m_temporary = temporary;
@@ -373,9 +379,19 @@ std::unique_ptr<StreamedPageFile> StreamedPageFile::begin(const QString& path, Q
                                dotsPerMeterY, options, &error);
         file->m_coder = std::move(coder);
     }
-    if (!started)
+    if (!started) {
+        if (whyNot)
+            *whyNot = error;
         return nullptr;   // the whole page is written after all, and says what is wrong
+    }
     return file;
+}
+
+bool StreamedPageFile::streams(const QString& path, const ImageWriteOptions& options)
+{
+    const Format fileFormat = formatOf(path);
+    return fileFormat == Format::Jpeg || fileFormat == Format::Png
+        || (fileFormat == Format::Tiff && isSupportedTiffCompression(options.tiffCompression));
 }
 
 StreamedPageFile::~StreamedPageFile()

@@ -49,12 +49,16 @@ public:
     // A file for a page of this size whose rows come in `format` (Format_Mono with its colour
     // table, Format_Grayscale8 or Format_RGB888). Null when the file is to be written whole
     // instead: its format, or it could not be started (the whole-page writer then says why).
-    // Without mayMoveOn an existing file of that name is not started either.
+    // Without mayMoveOn an existing file of that name is not started either. *error, when
+    // given, says why a file of a format that streams could not be started.
     static std::unique_ptr<StreamedPageFile> begin(const QString& path, QImage::Format format,
                                                    int width, int height, int dotsPerMeterX,
                                                    int dotsPerMeterY,
                                                    const ImageWriteOptions& options,
-                                                   bool mayMoveOn);
+                                                   bool mayMoveOn, QString* error = nullptr);
+    // Whether a file at path, with these options, is coded as its rows come (JPEG, PNG and
+    // TIFF with a compression of ours).
+    static bool streams(const QString& path, const ImageWriteOptions& options);
     // An unfinished file is removed.
     ~StreamedPageFile();
     StreamedPageFile(const StreamedPageFile&) = delete;

@@ -54,8 +54,11 @@ struct SaneScannerLibrary::PageFile
     std::function<QString()> nextCandidate;
     ImageWriteOptions options;
     int dotsPerMeter = 0;   // known before the page is read
+    // The page is not kept: it may be read through a window of rows (see ScannerHelper).
+    bool fileOnly = false;
     std::unique_ptr<StreamedPageFile> stream;
     ScannerHelper::PageLayout layout;
+    int rows = 0;    // the page's rows once it ended
     QString error;   // the write that failed while the page came
 };
 
@@ -446,7 +449,10 @@ void SaneScannerLibrary::readPage(Transfer& t)
     const auto cancelled = [&t, this] {
         return t.progress.cancelRequested.load() || m_cancelRequested.load();
     };
-    t.helperFailed = !m_session->helper->readPage(&t.result, events, cancelled, m_wakeFd);
+    const bool window = m_pageFile && m_pageFile->fileOnly && m_pageFile->dotsPerMeter > 0
+                     && StreamedPageFile::streams(m_pageFile->path, m_pageFile->options);
+    t.helperFailed = !m_session->helper->readPage(&t.result, events, cancelled, m_wakeFd,
+                                                  window ? m_pageWindowBytes : 0);
 }
 
 void SaneScannerLibrary::runTransfer(Transfer& t, QObject* parent, SourceDialogView* dialog)
@@ -589,7 +595,10 @@ SaneScannerLibrary::PageOutcome SaneScannerLibrary::transferPage(QObject* parent
         return PageOutcome::HelperFailed;
     }
     if (t.result.status == Good) {
-        *handle = keepPage(std::move(t.result.page));
+        if (m_pageFile)
+            m_pageFile->rows = t.result.rows;
+        // A page read through a window is in its file, not here: an empty image stands in.
+        *handle = t.result.page.isNull() ? store(QImage()) : keepPage(std::move(t.result.page));
         afterPage();
         return PageOutcome::Kept;
     }
@@ -750,9 +759,28 @@ SaneScannerLibrary::Handle SaneScannerLibrary::AcquireImageToFile(
     QObject* parent, const QString& path, const std::function<QString()>& nextCandidate,
     QString* writtenPath)
 {
+    return acquireToFile(parent, path, nextCandidate, writtenPath, false);
+}
+
+int SaneScannerLibrary::AcquireFile(QObject* parent, const QString& path,
+                                    const std::function<QString()>& nextCandidate,
+                                    QString* writtenPath)
+{
+    const Handle image = acquireToFile(parent, path, nextCandidate, writtenPath, true);
+    if (image == 0)
+        return 0;
+    ReleaseImage(image);
+    return 1;
+}
+
+SaneScannerLibrary::Handle SaneScannerLibrary::acquireToFile(
+    QObject* parent, const QString& path, const std::function<QString()>& nextCandidate,
+    QString* writtenPath, bool fileOnly)
+{
     writtenPath->clear();
     m_pageFile = std::make_unique<PageFile>();
     m_pageFile->path = path;
+    m_pageFile->fileOnly = fileOnly;
     m_pageFile->nextCandidate = nextCandidate;
     m_pageFile->options = writeOptions(m_jpegQuality, m_tiffCompression, m_recognitionLanguage);
     const Handle handle = AcquireImage(parent);
@@ -780,9 +808,14 @@ void SaneScannerLibrary::startPageFile(const ScannerHelper::PageLayout& layout)
     // A page of unknown length, or of unknown resolution, is written whole once it is in.
     if (layout.expectedRows <= 0 || f.dotsPerMeter <= 0)
         return;
+    QString error;
     f.stream = StreamedPageFile::begin(f.path, keptFormat(imageFormat(layout.format)),
                                        layout.width, layout.expectedRows, f.dotsPerMeter,
-                                       f.dotsPerMeter, f.options, bool(f.nextCandidate));
+                                       f.dotsPerMeter, f.options, bool(f.nextCandidate), &error);
+    // Through a window the page is never whole here: without its file it is lost, and the
+    // error says why.
+    if (!f.stream && layout.windowRows != 0)
+        f.error = error.isEmpty() ? tr("The page could not be written to %1").arg(f.path) : error;
 }
 
 void SaneScannerLibrary::feedPageFile(const uchar* rows, int complete)
@@ -790,16 +823,20 @@ void SaneScannerLibrary::feedPageFile(const uchar* rows, int complete)
     PageFile& f = *m_pageFile;
     if (!f.stream || !f.error.isEmpty())
         return;
-    const int done = f.stream->rowsDone();
     const int upTo = std::min(complete, f.stream->height());
-    if (upTo <= done)
-        return;
-    // The rows that came since, seen in place in the shared memory.
-    QImage arrived(rows + qint64(done) * f.layout.stride, f.layout.width, upTo - done,
-                   f.layout.stride, imageFormat(f.layout.format));
-    if (arrived.format() == QImage::Format_Mono)
-        arrived.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)}); // the scanner's 1 is black
-    f.stream->addRows(keptRows(std::move(arrived)), &f.error);
+    const int window = f.layout.windowRows;
+    // The rows that came since, seen in place in the shared memory: through a window, in
+    // runs up to its end, where the rows start again at its top.
+    for (int done = f.stream->rowsDone(); done < upTo && f.error.isEmpty();
+         done = f.stream->rowsDone()) {
+        const int slot = window ? done % window : done;
+        const int count = window ? std::min(upTo - done, window - slot) : upTo - done;
+        QImage arrived(rows + qint64(slot) * f.layout.stride, f.layout.width, count,
+                       f.layout.stride, imageFormat(f.layout.format));
+        if (arrived.format() == QImage::Format_Mono)
+            arrived.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)}); // the scanner's 1 is black
+        f.stream->addRows(keptRows(std::move(arrived)), &f.error);
+    }
 }
 
 bool SaneScannerLibrary::finishPageFile(Handle handle, QString* writtenPath)
@@ -808,7 +845,20 @@ bool SaneScannerLibrary::finishPageFile(Handle handle, QString* writtenPath)
     const QImage& page = m_images.at(handle);
     QString error = f.error;
     bool ok = false;
-    if (!error.isEmpty()) {
+    if (f.layout.windowRows != 0) {
+        // Read through a window: every row the page has went to the file as it came. Rows a
+        // scanner announced and did not send are left white, as the page it scanned is.
+        if (error.isEmpty() && !f.stream)
+            error = tr("The page could not be written to %1").arg(f.path);
+        if (error.isEmpty() && f.stream->rowsDone() < f.stream->height()) {
+            QImage white(f.layout.width, f.stream->height() - f.stream->rowsDone(), f.stream->format());
+            if (white.format() == QImage::Format_Mono)
+                white.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+            white.fill(Qt::white);
+            f.stream->addRows(white, &error);
+        }
+        ok = error.isEmpty() && f.stream->finish(f.nextCandidate, writtenPath, &error);
+    } else if (!error.isEmpty()) {
         // The write failed while the page came; the page is kept all the same.
     } else if (f.stream && page.height() == f.stream->height() && page.format() == f.stream->format()
                && page.width() == f.layout.width) {

@@ -71,6 +71,8 @@ public:
     Handle AcquireImageToFile(QObject* parent, const QString& path,
                               const std::function<QString()>& nextCandidate,
                               QString* writtenPath) override;
+    int AcquireFile(QObject* parent, const QString& path,
+                    const std::function<QString()>& nextCandidate, QString* writtenPath) override;
     Handle LoadImageFile(const QString& path) override;
     int BeginMultipageFile(const QString& path) override;
     int BeginNewMultipageFile(const QString& path) override;
@@ -107,6 +109,8 @@ public:
     // beside every listing: a command-line scan from a local scanner then neither waits for
     // the network nor shares the machine with a second helper while its page comes.
     void listNetworkOnDemand() { m_networkOnDemand = true; }
+    // The size of the window of rows AcquireFile reads a page through (tests make it small).
+    void setPageWindowBytes(int bytes) { m_pageWindowBytes = bytes; }
 
 private:
     struct Session;
@@ -151,6 +155,9 @@ private:
     QImage keptRows(QImage rows) const;
     int pageDotsPerMeter() const;
     // The page file of AcquireImageToFile, coded on the reading thread as rows arrive.
+    Handle acquireToFile(QObject* parent, const QString& path,
+                         const std::function<QString()>& nextCandidate, QString* writtenPath,
+                         bool fileOnly);
     void startPageFile(const ScannerHelper::PageLayout& layout);
     void feedPageFile(const uchar* rows, int complete);
     bool finishPageFile(Handle handle, QString* writtenPath);
@@ -192,6 +199,7 @@ private:
     std::map<Handle, QImage> m_images;
     Handle m_nextHandle = 1;
     std::unique_ptr<PageFile> m_pageFile; // while AcquireImageToFile reads a page
+    int m_pageWindowBytes = 2 << 20;      // AcquireFile's window of rows
     std::unique_ptr<MultipageWriter> m_multipage;
     bool m_multipageFailed = false;
 

@@ -307,21 +307,23 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
                 while (entryExists(candidate));
                 return candidate;
             };
-            // A page of its own file is coded while it comes.
-            QString writtenPath;
-            const ScannerLibrary::Handle image =
-                oneDocument ? library.AcquireImage(scan.parent)
-                            : library.AcquireImageToFile(scan.parent, path, next, &writtenPath);
-            if (image == 0)
-                break;
-            guard.held = image;
             if (oneDocument) {
+                const ScannerLibrary::Handle image = library.AcquireImage(scan.parent);
+                if (image == 0)
+                    break;
+                guard.held = image;
                 if (library.AppendPage(image) == 0) {
                     fail(path, library.LastErrorText());
                     break;
                 }
                 ++documentPages;
+                library.ReleaseImage(image);
+                guard.held = 0;
             } else {
+                // A page of its own file is coded while it comes, and not kept.
+                QString writtenPath;
+                if (library.AcquireFile(scan.parent, path, next, &writtenPath) == 0)
+                    break;
                 if (writtenPath.isEmpty()) {
                     fail(path, library.LastErrorText());
                     break;
@@ -331,8 +333,6 @@ CommandLineScanResult runCommandLineScan(ScannerLibrary& library, const CommandL
                 if (scan.written)
                     scan.written(writtenPath);
             }
-            library.ReleaseImage(image);
-            guard.held = 0;
             if (!scan.batch || library.GetTwainState() < ScannerLibrary::StateTransferReady)
                 break;
         }

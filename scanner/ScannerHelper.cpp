@@ -206,17 +206,30 @@ private:
 // One page as its events arrive. false from an event: the helper broke the protocol.
 struct PageRead
 {
-    PageRead(const ScannerHelper::PageEvents& e, std::chrono::milliseconds quiet)
-        : events(e), silence(quiet)
+    PageRead(const ScannerHelper::PageEvents& e, std::chrono::milliseconds quiet, bool windowAsked)
+        : events(e), silence(quiet), windowAsked(windowAsked)
     {
     }
 
     const ScannerHelper::PageEvents& events;
     std::chrono::milliseconds silence; // a page may be quiet this long
+    bool windowAsked;
     Clock::time_point deadline;
     SharedPage memory;
     bool begun = false;
     bool stopping = false; // asked to stop: the deadline no longer moves
+    int window = 0;        // rows of the window; 0: the whole page
+    int expectedRows = -1;
+    int complete = 0;      // rows reported so far
+    int taken = 0;         // of a window page, the rows we said we took
+
+    // Through a window, rows must come in order, fit the window beside the rows not taken,
+    // and stay within the announced length.
+    bool windowRowsFit(int rows) const
+    {
+        return window == 0
+            || (rows >= complete && rows <= expectedRows && rows - taken <= window);
+    }
 
     bool begin(Frame& frame)
     {
@@ -227,11 +240,17 @@ struct PageRead
         layout.stride = in.i32();
         layout.expectedRows = in.i32();
         const int capacity = in.i32();
-        if (begun || !in.atEnd()) {
+        layout.windowRows = in.i32();
+        if (begun || !in.atEnd()
+            || (layout.windowRows != 0
+                && (!windowAsked || layout.windowRows != capacity || layout.windowRows < 0
+                    || layout.expectedRows < layout.windowRows))) {
             close(frame.fd);
             return false;
         }
         begun = true;
+        window = layout.windowRows;
+        expectedRows = layout.expectedRows;
         if (!memory.adopt(frame.fd, layout, capacity)) // it owns the descriptor now
             return false;
         deadline = Clock::now() + silence;
@@ -247,10 +266,12 @@ struct PageRead
         const int capacity = in.i32();
         const int permille = in.i32();
         if (!begun || !in.atEnd() || capacity < memory.capacityRows() || rows < 0
-            || rows > capacity || !memory.map(capacity))
+            || (window == 0 && rows > capacity) || (window != 0 && capacity != window)
+            || !windowRowsFit(rows) || !memory.map(capacity))
             return false;
         if (!stopping)
             deadline = Clock::now() + silence;
+        complete = rows;
         if (events.rowsArrived && memory.base())
             events.rowsArrived(memory.base(), rows, permille);
         return true;
@@ -265,10 +286,18 @@ struct PageRead
         if (!in.atEnd())
             return false;
         if (result->status == Good) {
-            if (!begun || rows <= 0 || rows > memory.capacityRows())
+            if (!begun || rows <= 0 || (window == 0 && rows > memory.capacityRows())
+                || !windowRowsFit(rows))
                 return false;
-            if (!memory.noMemory())
+            result->rows = rows;
+            if (window != 0) {
+                // The rows since the last report are still in their slots.
+                if (rows > complete && events.rowsArrived && memory.base())
+                    events.rowsArrived(memory.base(), rows, 1000);
+                complete = taken = rows;
+            } else if (!memory.noMemory()) {
                 result->page = memory.take(rows, &result->status);
+            }
         }
         if (memory.noMemory() || (result->status == NoMemory && result->text.isEmpty())) {
             result->status = NoMemory;
@@ -473,16 +502,18 @@ bool ScannerHelper::callStatus(Message request, const Writer& payload, int* stat
 }
 
 bool ScannerHelper::readPage(PageResult* result, const PageEvents& events,
-                             const std::function<bool()>& cancelled, int wakeFd)
+                             const std::function<bool()>& cancelled, int wakeFd, int windowBytes)
 {
     if (failed())
         return false;
-    Channel::Result r = m_channel->send(Message::ReadPage, Writer(), -1, m_deadlines.request);
+    windowBytes = std::max(windowBytes, 0);
+    Channel::Result r =
+        m_channel->send(Message::ReadPage, Writer().i32(windowBytes), -1, m_deadlines.request);
     if (r != Channel::Result::Ok) {
         failOn(r);
         return false;
     }
-    PageRead page(events, std::chrono::milliseconds(m_deadlines.pageSilence));
+    PageRead page(events, std::chrono::milliseconds(m_deadlines.pageSilence), windowBytes > 0);
     page.deadline = Clock::now() + std::chrono::milliseconds(m_deadlines.pageStart);
     bool cancelSent = false;
     for (;;) {
@@ -510,7 +541,19 @@ bool ScannerHelper::readPage(PageResult* result, const PageEvents& events,
         bool fine = false;
         switch (frame.type) {
         case Message::PageBegin: fine = page.begin(frame); break;
-        case Message::PageRows: fine = page.rows(frame); break;
+        case Message::PageRows:
+            fine = page.rows(frame);
+            if (fine && page.window != 0 && page.complete > page.taken && !cancelSent) {
+                // Their slots are free for the rows after them.
+                r = m_channel->send(Message::RowsTaken, Writer().i32(page.complete), -1,
+                                    m_deadlines.request);
+                if (r != Channel::Result::Ok) {
+                    failOn(r);
+                    return false;
+                }
+                page.taken = page.complete;
+            }
+            break;
         case Message::PageEnd:
             // A Cancel has an answer of its own, after the page's end.
             if (page.end(frame, result) && (!cancelSent || cancelAnswered()))

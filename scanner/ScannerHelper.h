@@ -50,11 +50,15 @@ public:
         int width = 0;
         int stride = 0;
         int expectedRows = -1;
+        // A page read through a window: row y is at slot y % windowRows. 0: the whole page.
+        int windowRows = 0;
     };
 
     // What a page read reports as it goes. rowsArrived gives the rows complete so far and
     // where they start (stride bytes apart): they are final, so they can be encoded before
     // the rest arrives. The pointer holds until the next event (a growing page may move).
+    // Through a window, the rows are at their slots, and the rows before `complete` are gone
+    // once the call returns: take them there. Its last call comes with the page's end.
     struct PageEvents
     {
         std::function<void(const PageLayout&)> began;
@@ -66,6 +70,8 @@ public:
         int status = ScannerProtocol::Good; // a device status, or BadPageData
         QString text;                       // the reason when status is not Good
         QImage page;                        // over the shared memory, when status is Good
+                                            // and the page was not read through a window
+        int rows = 0;                       // the page's rows, when status is Good
     };
 
     // The program to start: QUILLORA_SCANNER_HELPER when set (tests), else quillora-scanner
@@ -91,8 +97,11 @@ public:
 
     // Reads one page. cancelled() is asked at least every 50 ms, and at once when wakeFd
     // becomes readable; once true, the page is stopped. false: the helper failed.
+    // windowBytes > 0 asks for a window of about that size instead of the whole page, for a
+    // reader that only codes its rows; the helper chooses whether the page can have one.
     bool readPage(PageResult* result, const PageEvents& events,
-                  const std::function<bool()>& cancelled, int wakeFd = -1);
+                  const std::function<bool()>& cancelled, int wakeFd = -1,
+                  int windowBytes = 0);
 
     // Ends the helper politely: it closes SANE and exits by itself. It is reaped later,
     // and killed if it takes too long; nothing here waits for it.

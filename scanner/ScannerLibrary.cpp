@@ -49,6 +49,17 @@ ScannerLibrary::Handle ScannerLibrary::AcquireImageToFile(QObject* parent, const
     return image;
 }
 
+int ScannerLibrary::AcquireFile(QObject* parent, const QString& path,
+                                const std::function<QString()>& nextCandidate,
+                                QString* writtenPath)
+{
+    const Handle image = AcquireImageToFile(parent, path, nextCandidate, writtenPath);
+    if (image == 0)
+        return 0;
+    ReleaseImage(image);
+    return 1;
+}
+
 void ScannerLibrary::setInstance(ScannerLibrary* lib) { g_installed = lib; }
 
 AcquisitionUi* AcquisitionUi::current() { return g_ui; }

@@ -127,6 +127,11 @@ public:
     virtual Handle AcquireImageToFile(QObject* parent, const QString& path,
                                       const std::function<QString()>& nextCandidate,
                                       QString* writtenPath);
+    // The same for a caller that needs the file only: the page is not held afterwards, so
+    // the library may read it through a few rows at a time instead of whole. 0 when no page
+    // came; 1 when one did, *writtenPath empty when its file failed (FileWriteFailed).
+    virtual int AcquireFile(QObject* parent, const QString& path,
+                            const std::function<QString()>& nextCandidate, QString* writtenPath);
     virtual Handle LoadImageFile(const QString& path) = 0;
 
     virtual int BeginMultipageFile(const QString& path) = 0;

@@ -9,7 +9,8 @@
 // The helper speaks first (Hello), then answers requests one by one, in order; a client may
 // send its next request before the previous answer came. While a page is read the helper
 // sends PageBegin (with the page's shared memory), PageRows as lines arrive and PageEnd; the
-// only request it takes meanwhile is Cancel.
+// only requests it takes meanwhile are Cancel and, for a page read through a window,
+// RowsTaken.
 //
 // The page's pixels never travel over the socket: the helper writes them into a memfd in
 // the layout the page finally has, handed over with PageBegin as soon as the page's width
@@ -18,6 +19,14 @@
 // arrives. It also says how many rows the memfd holds by now, as a page of unknown length
 // makes it grow; it never shrinks (the program seals it so). PageEnd gives the page's
 // final row count, and after it the helper keeps no hold on the memory.
+//
+// A program that only codes the page into a file may ask for a window instead: the memfd
+// then holds a few rows, row y at slot y % window, and the helper writes a row only once
+// the program has said with RowsTaken that it took the row that slot held before. Before it
+// waits for that, it reports the rows it has. Only a page of one frame whose length is
+// known is read through a window (PageBegin says whether it is); its surplus rows past the
+// announced length are not sent. A window page is never held whole on either side, so a
+// large page costs the memory of its window only.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +36,7 @@
 namespace ScannerProtocol {
 
 constexpr std::uint32_t Magic = 0x50435351; // "QSCP" in memory
-constexpr std::uint32_t Version = 1;
+constexpr std::uint32_t Version = 2;
 constexpr std::size_t HeaderSize = 12;
 // Anything longer is not ours: option lists are a few kilobytes.
 constexpr std::uint32_t MaxPayload = 4 * 1024 * 1024;
@@ -46,8 +55,10 @@ enum class Message : std::uint32_t {
     GetValue,         // i32 option index
     SetValue,         // i32 option index, value
     Start,            // starts the next page ahead of ReadPage (a feeder's next sheet)
-    ReadPage,         // reads one page, starting it unless Start came first
+    ReadPage,         // reads one page, starting it unless Start came first; i32 window
+                      // bytes (0: the whole page in the memfd)
     Cancel,           // stops a page being read or started
+    RowsTaken,        // during a window page, no answer: i32 rows the program took
 
     // answers
     Status = 40, // i32 device status, str its text
@@ -58,7 +69,8 @@ enum class Message : std::uint32_t {
 
     // events of ReadPage
     PageBegin = 60, // memfd; u32 PageFormat, i32 width, i32 stride, i32 expected rows (-1:
-                    // unknown), i32 capacity rows (what the memfd holds now)
+                    // unknown), i32 capacity rows (what the memfd holds now), i32 window
+                    // rows (0: the whole page; else the capacity, which stays)
     PageRows,       // i32 complete rows, i32 capacity rows, i32 permille (-1 unknown)
     PageEnd,        // i32 device status, i32 rows, str text of a failure
 };

@@ -79,12 +79,18 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
         // still read straight into their rows, a line at a time: copying a page through a
         // buffer costs more than the reads.
         m_rowDirect = !m_direct && sameLayout && frame.bytesPerLine <= stride;
-        const std::int64_t rows = m_expectedRows > 0
-            ? m_expectedRows
-            : std::max<std::int64_t>(64, kUnknownLengthBytes / stride);
+        const bool window = m_windowBytes > 0 && m_framesExpected == 1 && m_expectedRows > 0;
+        if (window && m_direct) {
+            // Rows wrap round the window's end: a read never spans more than one.
+            m_direct = false;
+            m_rowDirect = true;
+        }
+        const std::int64_t rows = window ? std::clamp<std::int64_t>(m_windowBytes / stride, 16, m_expectedRows)
+            : m_expectedRows > 0 ? m_expectedRows
+                                 : std::max<std::int64_t>(64, kUnknownLengthBytes / stride);
         // A fresh memfd reads as zeros: a later band of a three-pass page that falls short
         // leaves black, not undefined, rows.
-        if (!m_memory.create(stride, rows))
+        if (!m_memory.create(stride, rows, window))
             return fail(error, "Not enough memory for the page");
         m_rows = 0;
         m_directBytes = 0;
@@ -95,10 +101,10 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
             return fail(error, "The scanner's frames differ in width");
     }
     m_frame = frame;
-    if (!m_direct && !m_rowDirect) {
+    if (!m_direct && !m_rowDirect)
         m_buffer.resize(std::max<std::size_t>(kBufferBytes, std::size_t(frame.bytesPerLine)));
+    if (!m_direct)
         m_line.assign(std::size_t(frame.bytesPerLine), 0);
-    }
     m_lineFill = 0;
     m_frameRow = 0;
     m_inFrame = true;
@@ -108,8 +114,12 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
 unsigned char* FrameDecoder::target(std::size_t* room, std::string* error)
 {
     if (m_rowDirect) {
+        if (surplus()) {
+            *room = std::size_t(m_frame.bytesPerLine) - m_lineFill;
+            return m_line.data() + m_lineFill;
+        }
         if (!ensureRow(m_frameRow)) {
-            fail(error, "Not enough memory for the page");
+            fail(error, m_memory.window() ? "The page was stopped" : "Not enough memory for the page");
             return nullptr;
         }
         *room = std::size_t(m_frame.bytesPerLine) - m_lineFill;
@@ -138,7 +148,10 @@ bool FrameDecoder::commit(std::size_t length, std::string* error)
         m_lineFill += length;
         if (m_lineFill >= std::size_t(m_frame.bytesPerLine)) {
             m_lineFill = 0;
-            m_rows = ++m_frameRow;
+            const bool dropped = surplus();
+            ++m_frameRow;
+            if (!dropped)
+                m_rows = m_frameRow;
         }
         return true;
     }
@@ -152,6 +165,8 @@ bool FrameDecoder::commit(std::size_t length, std::string* error)
 
 bool FrameDecoder::ensureRow(int row)
 {
+    if (m_memory.window())
+        return m_roomFor(row);
     if (row < m_memory.capacityRows())
         return true;
     if (m_framesDone > 0)
@@ -212,7 +227,13 @@ bool FrameDecoder::addData(const unsigned char* data, std::size_t length, std::s
             m_lineFill = 0;
             line = m_line.data();
         }
+        if (surplus()) {
+            ++m_frameRow;
+            continue;
+        }
         if (!ensureRow(m_frameRow)) {
+            if (m_memory.window())
+                return fail(error, "The page was stopped");
             if (m_framesDone > 0)
                 continue; // surplus lines of a later band are dropped
             return fail(error, "Not enough memory for the page");

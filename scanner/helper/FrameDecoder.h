@@ -5,6 +5,7 @@
 #include "scanner/ScannerProtocol.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,16 @@ public:
 
     explicit FrameDecoder(PageMemory& memory) : m_memory(memory) {}
 
+    // Reads a page of one frame and known length through a window of about windowBytes
+    // (see PageMemory::create): roomFor(row) is asked before each row is written and
+    // returns once its slot is free, or false when the page is to stop. Lines past the
+    // announced length are dropped. Call before the first frame.
+    void useWindow(std::int64_t windowBytes, std::function<bool(int row)> roomFor)
+    {
+        m_windowBytes = windowBytes;
+        m_roomFor = std::move(roomFor);
+    }
+
     // false + *error when the frame cannot be decoded or does not fit the frames before.
     // The first frame sets up the page's memory.
     bool beginFrame(const Frame& frame, std::string* error);
@@ -55,10 +66,14 @@ public:
 
 private:
     bool ensureRow(int row);
+    // A line past the announced length of a window page: read and dropped.
+    bool surplus() const { return m_memory.window() && m_frameRow >= m_expectedRows; }
     void decodeLine(const unsigned char* line, int row);
     bool addData(const unsigned char* data, std::size_t length, std::string* error);
 
     PageMemory& m_memory;
+    std::int64_t m_windowBytes = 0;
+    std::function<bool(int)> m_roomFor;
     Frame m_frame;
     ScannerProtocol::PageFormat m_format = ScannerProtocol::PageFormat::Gray8;
     int m_width = 0;

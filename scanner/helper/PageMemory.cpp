@@ -27,7 +27,7 @@ constexpr std::int64_t kMaxBytes = std::int64_t(1) << 36;
 
 PageMemory::~PageMemory() { release(); }
 
-bool PageMemory::create(std::int64_t stride, std::int64_t rows)
+bool PageMemory::create(std::int64_t stride, std::int64_t rows, bool window)
 {
     release();
     if (stride <= 0 || rows <= 0 || rows > kMaxBytes / stride)
@@ -48,6 +48,7 @@ bool PageMemory::create(std::int64_t stride, std::int64_t rows)
     m_data = static_cast<unsigned char*>(p);
     m_stride = stride;
     m_rows = rows;
+    m_window = window;
     populate(m_data, bytes);
     return true;
 }
@@ -56,6 +57,8 @@ bool PageMemory::reserve(std::int64_t rows)
 {
     if (rows <= m_rows)
         return true;
+    if (m_window)
+        return false;
     std::int64_t grown = m_rows * 2;
     if (grown < rows)
         grown = rows;
@@ -84,4 +87,5 @@ void PageMemory::release()
     m_fd = -1;
     m_stride = 0;
     m_rows = 0;
+    m_window = false;
 }

@@ -15,15 +15,17 @@ public:
     PageMemory(const PageMemory&) = delete;
     PageMemory& operator=(const PageMemory&) = delete;
 
-    // Room for rows of stride bytes; false when the memory cannot be had.
-    bool create(std::int64_t stride, std::int64_t rows);
+    // Room for rows of stride bytes; false when the memory cannot be had. A window holds
+    // `rows` rows at a time, row y in slot y % rows, and never grows.
+    bool create(std::int64_t stride, std::int64_t rows, bool window = false);
     // Room for at least `rows` rows (doubling, so a long page grows a few times only).
     bool reserve(std::int64_t rows);
     // Unmaps and closes: once the page is handed over the helper keeps no hold on it.
     void release();
 
     int fd() const { return m_fd; }
-    unsigned char* row(std::int64_t y) { return m_data + y * m_stride; }
+    unsigned char* row(std::int64_t y) { return m_data + (m_window ? y % m_rows : y) * m_stride; }
+    bool window() const { return m_window; }
     unsigned char* data() { return m_data; }
     std::int64_t stride() const { return m_stride; }
     std::int64_t capacityRows() const { return m_rows; }
@@ -34,4 +36,5 @@ private:
     unsigned char* m_data = nullptr;
     std::int64_t m_stride = 0;
     std::int64_t m_rows = 0;
+    bool m_window = false;
 };

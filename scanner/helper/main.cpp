@@ -143,6 +143,7 @@ private:
     {
         Reader in(frame.payload);
         switch (frame.type) {
+        case Message::RowsTaken: return; // a late one, after its page ended: nothing to do
         case Message::ListDevices: return listDevices(in.u8() != 0);
         case Message::Open: return open(in.str());
         case Message::Close:
@@ -182,7 +183,12 @@ private:
                 m_started = status == SANE_STATUS_GOOD;
                 return sendStatus(status);
             }
-            case Message::ReadPage: return readPage();
+            case Message::ReadPage: {
+                const std::int64_t window = in.atEnd() ? 0 : in.i32();
+                if (!in.atEnd() || window < 0)
+                    break;
+                return readPage(window);
+            }
             default: break;
             }
         }
@@ -233,28 +239,61 @@ private:
         send(Message::Options, out);
     }
 
-    // A Cancel waiting on the socket; anything else there ends the helper.
+    // Takes what the program may send while a page is read: Cancel, and RowsTaken for a
+    // window page. Anything else ends the helper. timeoutMs -1 waits for it.
+    void takeRequest(int timeoutMs)
+    {
+        Frame frame;
+        const Channel::Result r = m_channel.receive(frame, timeoutMs);
+        if (r == Channel::Result::Timeout)
+            return; // part of a frame so far
+        Reader in(frame.payload);
+        if (r == Channel::Result::Ok && frame.type == Message::Cancel) {
+            m_cancelTaken = true;
+        } else if (r == Channel::Result::Ok && frame.type == Message::RowsTaken) {
+            const int taken = in.i32();
+            // Only rows it was told of; and no step back.
+            if (!in.atEnd() || taken < m_taken || taken > m_progress.rows)
+                m_stop = true;
+            else
+                m_taken = taken;
+        } else {
+            m_stop = true;
+        }
+    }
+
+    // A Cancel waiting on the socket (RowsTaken are taken on the way).
     bool cancelArrived()
     {
-        if (m_cancelTaken || !m_channel.pending())
-            return m_cancelTaken;
-        Frame frame;
-        const Channel::Result r = m_channel.receive(frame, 0);
-        if (r == Channel::Result::Timeout)
-            return false; // part of a frame so far
-        if (r != Channel::Result::Ok || frame.type != Message::Cancel) {
-            m_stop = true;
-            return false;
+        while (!m_cancelTaken && !m_stop && m_channel.pending())
+            takeRequest(0);
+        return m_cancelTaken;
+    }
+
+    // Waits until the window slot of `row` is free: the program has taken the row it held.
+    // It first hears of every row there is, or it would wait for rows it cannot see.
+    bool roomFor(int row, const FrameDecoder& decoder, const PageMemory& memory)
+    {
+        while (row >= m_taken + memory.capacityRows()) {
+            if (cancelArrived() || m_stop || !report(decoder, memory, true))
+                return false;
+            takeRequest(-1);
+            if (m_cancelTaken || m_stop)
+                return false;
         }
-        m_cancelTaken = true;
         return true;
     }
 
-    void readPage()
+    void readPage(std::int64_t windowBytes)
     {
         PageMemory memory;
         FrameDecoder decoder(memory);
         m_cancelTaken = false;
+        m_taken = 0;
+        if (windowBytes > 0)
+            decoder.useWindow(windowBytes, [this, &decoder, &memory](int row) {
+                return roomFor(row, decoder, memory);
+            });
         int status = readFrames(memory, decoder);
         std::string text = m_pageError;
         if (status != SANE_STATUS_GOOD && status != BadPageData)
@@ -287,42 +326,50 @@ private:
         std::int64_t capacity = 0;
     };
 
-    bool report(Progress& progress, const FrameDecoder& decoder, const PageMemory& memory)
+    // now: the rows there are go out unless the program knows them already.
+    bool report(const FrameDecoder& decoder, const PageMemory& memory, bool now = false)
     {
-        const auto now = Clock::now();
+        Progress& progress = m_progress;
+        const auto time = Clock::now();
         const int rows = decoder.completeRows();
-        if ((rows == progress.rows || now - progress.last < kRowsInterval)
-            && now - progress.last < kAliveInterval && memory.capacityRows() == progress.capacity)
+        if (now ? rows == progress.rows
+                : (rows == progress.rows || time - progress.last < kRowsInterval)
+                      && time - progress.last < kAliveInterval
+                      && memory.capacityRows() == progress.capacity)
             return true;
-        progress = {now, rows, memory.capacityRows()};
+        progress = {time, rows, memory.capacityRows()};
         return send(Message::PageRows,
                     Writer().i32(rows).i32(int(progress.capacity)).i32(decoder.permille()));
     }
 
-    bool beginPage(const FrameDecoder& decoder, const PageMemory& memory, Progress& progress)
+    bool beginPage(const FrameDecoder& decoder, const PageMemory& memory)
     {
-        progress.capacity = memory.capacityRows();
+        m_progress.capacity = memory.capacityRows();
         return send(Message::PageBegin,
                     Writer()
                         .u32(std::uint32_t(decoder.format()))
                         .i32(decoder.width())
                         .i32(int(memory.stride()))
                         .i32(decoder.expectedRows())
-                        .i32(int(progress.capacity)),
+                        .i32(int(m_progress.capacity))
+                        .i32(memory.window() ? int(memory.capacityRows()) : 0),
                     memory.fd());
     }
 
     // Reads one frame's data into the page; Good at its end.
-    int readFrame(PageMemory& memory, FrameDecoder& decoder, Progress& progress)
+    int readFrame(PageMemory& memory, FrameDecoder& decoder)
     {
         std::string error;
+        const auto stopped = [this] { return cancelArrived() || m_stop; };
         for (;;) {
-            if (cancelArrived() || m_stop) {
+            if (stopped()) {
                 sane_cancel(m_device);
                 return SANE_STATUS_CANCELLED;
             }
             std::size_t room = 0;
             unsigned char* target = decoder.target(&room, &error);
+            if (!target && stopped()) // while it waited for window room
+                continue;
             if (!target)
                 return badData(error);
             SANE_Int length = 0;
@@ -335,9 +382,9 @@ private:
                 return status;
             if (length <= 0)
                 continue;
-            if (!decoder.commit(std::size_t(length), &error))
+            if (!decoder.commit(std::size_t(length), &error) && !stopped())
                 return badData(error);
-            if (!report(progress, decoder, memory))
+            if (!report(decoder, memory))
                 return SANE_STATUS_CANCELLED;
         }
     }
@@ -348,7 +395,7 @@ private:
         int status = SANE_STATUS_GOOD;
         if (!m_started && (status = sane_start(m_device)) != SANE_STATUS_GOOD)
             return status;
-        Progress progress;
+        m_progress = Progress();
         std::string error;
         for (bool first = true;; first = false) {
             SANE_Parameters p;
@@ -359,9 +406,9 @@ private:
                 return badData("The scanner sent a kind of image this program cannot read");
             if (!decoder.beginFrame(frame, &error))
                 return badData(error);
-            if (first && !beginPage(decoder, memory, progress))
+            if (first && !beginPage(decoder, memory))
                 return SANE_STATUS_CANCELLED;
-            if ((status = readFrame(memory, decoder, progress)) != SANE_STATUS_GOOD)
+            if ((status = readFrame(memory, decoder)) != SANE_STATUS_GOOD)
                 return status;
             if (p.last_frame)
                 break;
@@ -379,6 +426,8 @@ private:
     SANE_Handle m_device = nullptr;
     bool m_started = false; // a sane_start is pending for the next page
     bool m_cancelTaken = false;
+    Progress m_progress;   // of the page being read
+    int m_taken = 0;       // rows of a window page the program took
     std::string m_pageError;
 };
 

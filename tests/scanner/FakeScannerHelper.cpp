@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for quillora-scanner that fails the way a driver can and the test scanner
 // cannot: it serves one good feeder page, and on the second it dies, hangs or babbles
-// half-way, as QUILLORA_FAKE_SCANNER says ("crash", "hang", "garbage").
+// half-way, as QUILLORA_FAKE_SCANNER says ("crash", "hang", "garbage"). With "short" every
+// page ends after two thirds of the rows it announced, through the window it was asked
+// for (one as tall as the page) or whole.
 #include "scanner/ScannerProtocol.h"
 
 #include <csignal>
@@ -34,8 +36,11 @@ void status(Channel& channel, int code = Good)
     channel.send(Message::Status, Writer().i32(code).str(""));
 }
 
-void servePage(Channel& channel, bool failHalfWay, const std::string& how)
+void servePage(Channel& channel, bool failHalfWay, const std::string& how, bool window)
 {
+    const bool shortPage = how == "short";
+    if (shortPage)
+        failHalfWay = false;
     const int stride = int(pageStride(PageFormat::Rgb888, kWidth));
     const int fd = memfd_create("fake-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0 || ftruncate(fd, off_t(stride) * kRows) != 0)
@@ -48,9 +53,10 @@ void servePage(Channel& channel, bool failHalfWay, const std::string& how)
                      .i32(kWidth)
                      .i32(stride)
                      .i32(kRows)
-                     .i32(kRows),
+                     .i32(kRows)
+                     .i32(shortPage && window ? kRows : 0),
                  fd);
-    const int rows = failHalfWay ? kRows / 2 : kRows;
+    const int rows = failHalfWay ? kRows / 2 : shortPage ? kRows * 2 / 3 : kRows;
     for (int y = 0; y < rows; ++y)
         paint(data + y * stride, y);
     channel.send(Message::PageRows, Writer().i32(rows).i32(kRows).i32(rows * 1000 / kRows));
@@ -70,7 +76,7 @@ void servePage(Channel& channel, bool failHalfWay, const std::string& how)
     }
     munmap(data, size_t(stride) * kRows);
     close(fd);
-    channel.send(Message::PageEnd, Writer().i32(Good).i32(kRows).str(""));
+    channel.send(Message::PageEnd, Writer().i32(Good).i32(rows).str(""));
 }
 
 } // namespace
@@ -106,7 +112,12 @@ int main()
         }
         case Message::SetValue: channel.send(Message::SetDone, Writer().i32(0)); break;
         case Message::GetValue: channel.send(Message::Value, Writer().value({})); break;
-        case Message::ReadPage: servePage(channel, ++pages > 1, how); break;
+        case Message::ReadPage: {
+            Reader in(frame.payload);
+            servePage(channel, ++pages > 1, how, in.i32() > 0);
+            break;
+        }
+        case Message::RowsTaken: break; // no answer
         default: status(channel); break; // Open, Close, Start (a sheet is always there), Cancel
         }
     }

@@ -174,6 +174,32 @@ TEST_F(HelperFailureTest, MissingHelperIsAnErrorAndTheNextScanWorks)
     EXPECT_EQ(filesIn(folder), QStringList({"Page1.png"}));
 }
 
+// A scanner that ends its page before the length it announced: the page whole in memory
+// is as long as its rows; a page read through a window (whose file was begun with the
+// announced length) keeps every row it sent and is white below them.
+TEST_F(HelperFailureTest, PageShorterThanAnnouncedKeepsEveryRow)
+{
+    useFake("short");
+    SaneScannerLibrary library;
+    ASSERT_EQ(library.OpenSourceByName("Noname frontend-tester"), 1) << qPrintable(library.LastErrorText());
+    library.SetHideUI(1);
+    library.SetResolution(75);
+    const QString dir = scratchDir();
+    QString written;
+    const ScannerLibrary::Handle whole = library.AcquireImageToFile(nullptr, dir + "/whole.png", {}, &written);
+    ASSERT_NE(whole, 0u) << qPrintable(library.LastErrorText());
+    EXPECT_EQ(library.image(whole).size(), QSize(120, 60));
+    EXPECT_EQ(QImage(written).size(), QSize(120, 60));
+    ASSERT_EQ(library.AcquireFile(nullptr, dir + "/window.png", {}, &written), 1) << qPrintable(library.LastErrorText());
+    const QImage windowed(written);
+    ASSERT_EQ(windowed.size(), QSize(120, 90));
+    EXPECT_EQ(windowed.copy(0, 0, 120, 60).convertToFormat(QImage::Format_RGB888),
+              QImage(dir + "/whole.png").convertToFormat(QImage::Format_RGB888));
+    EXPECT_EQ(windowed.pixel(10, 59), qRgb(20, 118, 128)); // the fake's pattern
+    EXPECT_EQ(windowed.pixel(10, 60), qRgb(255, 255, 255));
+    EXPECT_EQ(windowed.pixel(119, 89), qRgb(255, 255, 255));
+}
+
 // A helper waiting since the listing that was ended meanwhile (say by the system, short of
 // memory) is replaced without a word: the open and the scan work.
 TEST_F(HelperFailureTest, IdleHelperThatDiedIsReplaced)

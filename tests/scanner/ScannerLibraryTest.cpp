@@ -521,11 +521,38 @@ TEST_F(ScannerLibraryTest, PageFilesCodedAsTheRowsArriveAreTheWholePageFiles)
         }
         lib->EndAcquisition();
     }
+    // A page read through a window of a few rows (it wraps round dozens of times) makes the
+    // same file again; a three-pass page, which cannot have a window, is read whole.
+    lib->setPageWindowBytes(7000);
+    struct Windowed { int pixelType; bool threePass; };
+    for (const Windowed w : {Windowed{0, false}, Windowed{1, false}, Windowed{2, false}, Windowed{2, true}}) {
+        open(w.pixelType, 100);
+        setOption("test-picture", QStringLiteral("Color pattern"));
+        if (w.threePass)
+            setOption("three-pass", true);
+        for (const Case& c : cases) {
+            const QString name = QStringLiteral("%1-%2.%3").arg(w.pixelType).arg(c.compression).arg(QLatin1String(c.ext));
+            SCOPED_TRACE("window " + name.toStdString() + (w.threePass ? " three-pass" : ""));
+            lib->SetTiffCompression(0, c.compression);
+            const QString path = dir + "/window-" + name;
+            QString written;
+            ASSERT_EQ(lib->AcquireFile(nullptr, path, {}, &written), 1) << qPrintable(lib->LastErrorText());
+            EXPECT_EQ(written, path);
+            EXPECT_TRUE(bytesOf(written) == bytesOf(dir + "/whole-" + name));
+            QFile::remove(path);
+        }
+        lib->EndAcquisition();
+    }
     // A page that ends badly leaves no file, nor a part of one; the name is free for the next.
     open(2, 100);
     setOption("read-return-value", QStringLiteral("SANE_STATUS_IO_ERROR"));
     QString written = QStringLiteral("x");
     EXPECT_EQ(lib->AcquireImageToFile(nullptr, dir + "/failed.png", {}, &written), 0u);
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::DeviceIoError);
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_FALSE(entriesOf(dir).contains(QStringLiteral("failed.png")));
+    EXPECT_TRUE(entriesOf(dir).filter(QStringLiteral(".part")).isEmpty());
+    EXPECT_EQ(lib->AcquireFile(nullptr, dir + "/failed.png", {}, &written), 0);
     EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::DeviceIoError);
     EXPECT_TRUE(written.isEmpty());
     EXPECT_FALSE(entriesOf(dir).contains(QStringLiteral("failed.png")));
@@ -539,6 +566,14 @@ TEST_F(ScannerLibraryTest, PageFilesCodedAsTheRowsArriveAreTheWholePageFiles)
     EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::FileWriteFailed);
     EXPECT_FALSE(lib->LastErrorText().isEmpty());
     EXPECT_FALSE(lib->image(kept).isNull());
+    // Through a window the page is in its file or nowhere: one that cannot be written is
+    // told as such, and the next page comes as ever.
+    EXPECT_EQ(lib->AcquireFile(nullptr, dir + "/missing/page.png", {}, &written), 1);
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_EQ(lib->LastErrorCode(), ScannerLibrary::FileWriteFailed);
+    EXPECT_TRUE(lib->LastErrorText().contains(dir + "/missing")) << qPrintable(lib->LastErrorText());
+    EXPECT_EQ(lib->AcquireFile(nullptr, dir + "/after.png", {}, &written), 1) << qPrintable(lib->LastErrorText());
+    EXPECT_EQ(written, dir + "/after.png");
 }
 
 TEST_F(ScannerLibraryTest, MultipageFileFromLoadedPages)
