@@ -80,10 +80,11 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
         // buffer costs more than the reads.
         m_rowDirect = !m_direct && sameLayout && frame.bytesPerLine <= stride;
         const bool window = m_windowBytes > 0 && m_framesExpected == 1 && m_expectedRows > 0;
-        if (window && m_direct) {
-            // Rows wrap round the window's end: a read never spans more than one.
+        if (window) {
+            // Rows wrap round the window's end, and copying into a window, which stays in the
+            // cache, is cheap: big reads through the buffer wake the driver far less often.
             m_direct = false;
-            m_rowDirect = true;
+            m_rowDirect = false;
         }
         const std::int64_t rows = window ? std::clamp<std::int64_t>(m_windowBytes / stride, 16, m_expectedRows)
             : m_expectedRows > 0 ? m_expectedRows
@@ -101,10 +102,10 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
             return fail(error, "The scanner's frames differ in width");
     }
     m_frame = frame;
-    if (!m_direct && !m_rowDirect)
+    if (!m_direct && !m_rowDirect) {
         m_buffer.resize(std::max<std::size_t>(kBufferBytes, std::size_t(frame.bytesPerLine)));
-    if (!m_direct)
         m_line.assign(std::size_t(frame.bytesPerLine), 0);
+    }
     m_lineFill = 0;
     m_frameRow = 0;
     m_inFrame = true;
@@ -114,12 +115,8 @@ bool FrameDecoder::beginFrame(const Frame& frame, std::string* error)
 unsigned char* FrameDecoder::target(std::size_t* room, std::string* error)
 {
     if (m_rowDirect) {
-        if (surplus()) {
-            *room = std::size_t(m_frame.bytesPerLine) - m_lineFill;
-            return m_line.data() + m_lineFill;
-        }
         if (!ensureRow(m_frameRow)) {
-            fail(error, m_memory.window() ? "The page was stopped" : "Not enough memory for the page");
+            fail(error, "Not enough memory for the page");
             return nullptr;
         }
         *room = std::size_t(m_frame.bytesPerLine) - m_lineFill;
@@ -148,10 +145,7 @@ bool FrameDecoder::commit(std::size_t length, std::string* error)
         m_lineFill += length;
         if (m_lineFill >= std::size_t(m_frame.bytesPerLine)) {
             m_lineFill = 0;
-            const bool dropped = surplus();
-            ++m_frameRow;
-            if (!dropped)
-                m_rows = m_frameRow;
+            m_rows = ++m_frameRow;
         }
         return true;
     }

@@ -17,7 +17,7 @@
 //
 // A frame that already has the page's layout (one 8-bit gray or RGB frame, or 1-bit gray,
 // whose lines are as long as the page's rows, or shorter by their padding) is read by the
-// device straight into the page.
+// device straight into the page, unless the page has a window.
 class FrameDecoder
 {
 public:

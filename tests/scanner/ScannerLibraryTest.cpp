@@ -364,10 +364,12 @@ int largestDifference(const QImage& a, const QImage& b)
     return largest;
 }
 
-// Frames as devices really send them, decoded to the same page SANE's own front end sees.
-// The test scanner keeps option values across opens, so each case puts its own back.
+// Frames as devices really send them, decoded to the same page SANE's own front end sees,
+// held whole and read through a window of a few rows into a file. The test scanner keeps
+// option values across opens, so each case puts its own back.
 TEST_F(ScannerLibraryTest, DecodesEveryKindOfFrame)
 {
+    lib->setPageWindowBytes(4096);
     struct Case
     {
         const char* label;
@@ -417,15 +419,22 @@ TEST_F(ScannerLibraryTest, DecodesEveryKindOfFrame)
                                                          : value.toString());
         }
         const ScannerLibrary::Handle page = lib->AcquireImage(nullptr);
+        QString windowed;
+        const int filed = lib->AcquireFile(nullptr, scratchDir() + "/window.png", {}, &windowed);
         for (const auto& [name, value] : restore)
             setOption(name, value);
         ASSERT_NE(page, 0u) << qPrintable(lib->LastErrorText());
+        ASSERT_EQ(filed, 1) << qPrintable(lib->LastErrorText());
         QImage reference = scanimageReference(cli);
         ASSERT_FALSE(reference.isNull()) << qPrintable(cli.join(' '));
         reference = reference.copy(0, 0, reference.width() - c.paddingPixels, reference.height());
         const QImage ours = lib->image(page);
         ASSERT_EQ(ours.size(), reference.size());
         EXPECT_LE(largestDifference(ours, reference), c.tolerance);
+        const QImage fromFile(windowed);
+        ASSERT_EQ(fromFile.size(), reference.size());
+        EXPECT_LE(largestDifference(fromFile, reference), c.tolerance);
+        QFile::remove(windowed);
         lib->EndAcquisition();
     }
 }
