@@ -9,9 +9,10 @@
 
 class QIODevice;
 
-// A PNG file written a row at a time through libpng, so that rows can be handed over as they
-// become available and no copy of the page is ever made. Rows are in the layout of the kind:
-// Format_Mono (1 = black), Format_Grayscale8 or Format_RGB888.
+// A PNG file written a row at a time, so that rows can be handed over as they become
+// available; they are compressed in bands on two cores, and no copy of the page is made beyond
+// the few bands under way. Rows are in the layout of the kind: Format_Mono (1 = black),
+// Format_Grayscale8 or Format_RGB888.
 class PngWriter
 {
 public:

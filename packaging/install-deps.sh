@@ -12,7 +12,7 @@ PKGS=(
   libtiff-dev libtiff-tools
   libgif-dev
   libjpeg-dev libturbojpeg0-dev
-  libpng-dev
+  zlib1g-dev
   libtesseract-dev tesseract-ocr-eng tesseract-ocr-rus tesseract-ocr-deu
   libgtest-dev googletest
   xvfb xauth
