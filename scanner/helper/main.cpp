@@ -240,13 +240,14 @@ private:
     }
 
     // Takes what the program may send while a page is read: Cancel, and RowsTaken for a
-    // window page. Anything else ends the helper. timeoutMs -1 waits for it.
-    void takeRequest(int timeoutMs)
+    // window page. Anything else ends the helper. timeoutMs -1 waits for it. false: no
+    // whole frame came.
+    bool takeRequest(int timeoutMs)
     {
         Frame frame;
         const Channel::Result r = m_channel.receive(frame, timeoutMs);
         if (r == Channel::Result::Timeout)
-            return; // part of a frame so far
+            return false; // part of a frame so far
         Reader in(frame.payload);
         if (r == Channel::Result::Ok && frame.type == Message::Cancel) {
             m_cancelTaken = true;
@@ -260,13 +261,14 @@ private:
         } else {
             m_stop = true;
         }
+        return true;
     }
 
     // A Cancel waiting on the socket (RowsTaken are taken on the way).
     bool cancelArrived()
     {
-        while (!m_cancelTaken && !m_stop && m_channel.pending())
-            takeRequest(0);
+        while (!m_cancelTaken && !m_stop && m_channel.pending() && takeRequest(0)) {
+        }
         return m_cancelTaken;
     }
 
