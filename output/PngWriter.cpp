@@ -23,6 +23,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -222,10 +223,14 @@ struct PngWriter::State
                 band = waiting.front();
                 waiting.pop_front();
             }
-            if (ready)
-                code(*band, z, filtered);
-            else
-                band->ok = false;
+            try {
+                if (ready)
+                    code(*band, z, filtered);
+                else
+                    band->ok = false;
+            } catch (const std::bad_alloc&) {
+                band->ok = false; // told as a failed page, not an ended program
+            }
             {
                 const std::lock_guard<std::mutex> lock(mutex);
                 band->done = true;
