@@ -2,6 +2,7 @@
 #include "app/StartUp.h"
 
 #include "about/FileVersion.h"
+#include "app/CompanionProgram.h"
 #include "scanner/CommandLineRun.h"
 #include "scanner/SaneScannerLibrary.h"
 #include "scanner/ScannerHelper.h"
@@ -11,7 +12,11 @@
 #include <QGuiApplication>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace {
 
@@ -99,6 +104,30 @@ int runWithoutWindows(int argc, char** argv, const ParsedCommandLine& commandLin
                                                     : RunCommandLineScan(commandLine, library);
     ScannerLibrary::shutdown();
     return code;
+}
+
+std::optional<int> runUnlessWizard(int argc, char** argv)
+{
+    const ParsedCommandLine commandLine = commandLineOfProcess(argc, argv);
+    if (const std::optional<int> answered = answerBeforeStart(commandLine))
+        return answered;
+    // A command-line scan runs without windows, whatever display there is or is not; its
+    // messages go to standard error and nothing waits for an answer.
+    if (commandLine.needsNoWindow())
+        return runWithoutWindows(argc, argv, commandLine);
+    return std::nullopt;
+}
+
+int startWizardProgram(char** argv)
+{
+    const QString path = companionProgramPath(QStringLiteral(QUILLORA_WIZARD_NAME));
+    const QByteArray file = QFile::encodeName(path);
+    // argv[0] stays the user's: window systems take the program's name from it.
+    execv(file.constData(), argv);
+    const int error = errno;
+    printTo(stderr, QStringLiteral("quillora: cannot start the wizard %1: %2\n")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+    return ExitFailure;
 }
 
 void chooseWindowSystemForWizard()

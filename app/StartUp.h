@@ -21,6 +21,16 @@ std::optional<int> answerBeforeStart(const ParsedCommandLine& commandLine);
 // Returns the exit code.
 int runWithoutWindows(int argc, char** argv, const ParsedCommandLine& commandLine);
 
+// Everything but the wizard: the answers of answerBeforeStart, and a command line that
+// needs no window carried out (runWithoutWindows). The exit code then, or nothing when the
+// wizard is to be shown.
+std::optional<int> runUnlessWizard(int argc, char** argv);
+
+// Hands this process over to the wizard's program (which loads the window libraries a
+// command-line run never needs), with the same arguments. Returns only when it could not be
+// started, after one line on standard error saying why: the exit code then.
+int startWizardProgram(char** argv);
+
 // Picks the window system for the wizard before the application object exists: its usual
 // platform with a windowless fallback, so that a display that cannot be opened is told in one
 // line (wizardLacksDisplay) instead of an abort.

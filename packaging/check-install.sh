@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Checks what a distribution ships, from a configured and built build folder: the install
 # tree in a DESTDIR with its desktop entry, AppStream metainfo and icons, a command-line
-# scan by the installed program from SANE's test scanner, and the Debian package with its
+# scan by the installed program from SANE's test scanner, its wizard started offscreen, and the Debian package with its
 # computed dependencies and lintian's verdict. Every step runs under a deadline.
 #
 #   bash packaging/check-install.sh <build folder>
@@ -37,6 +37,20 @@ scan_with() {
   echo "scanned ${pages[0]##*/} ($(png_size "${pages[0]}")) with $program"
 }
 
+# The wizard, started by the program at $1 without a display (offscreen), drawn once.
+wizard_with() {
+  local program=$1 run=$work/wizard-$RANDOM
+  mkdir -p "$run/sane" "$run/home" "$run/tmp" "$run/xdg"
+  chmod 700 "$run/xdg"
+  echo test > "$run/sane/dll.conf"
+  HOME=$run/home XDG_CONFIG_HOME=$run/home/.config XDG_RUNTIME_DIR=$run/xdg \
+    TEMP=$run/tmp TMPDIR=$run/tmp SANE_CONFIG_DIR=$run/sane QT_QPA_PLATFORM=offscreen \
+    QUILLORA_SCREENSHOT=$run/wizard.png timeout 120 "$program" \
+    || fail "the wizard started by $program failed (exit code $?)"
+  [ -s "$run/wizard.png" ] || fail "the wizard started by $program drew nothing"
+  echo "drew the wizard ($(png_size "$run/wizard.png")) started by $program"
+}
+
 echo "-- install into a DESTDIR"
 dest=$work/dest
 DESTDIR=$dest timeout 120 cmake --install "$build" --prefix /usr >/dev/null
@@ -55,16 +69,19 @@ done
 if grep -q quillora-scanner "$build/packaging/cmake_install.cmake"; then
   [ -x "$dest/usr/libexec/quillora/quillora-scanner" ] || fail "the scanner helper is not installed"
 fi
-# The running program names the same desktop entry, so shells give its window the icon.
-strings -el "$dest/usr/bin/quillora" | grep -xF "$id" >/dev/null || fail "the program does not carry the id $id"
+[ -x "$dest/usr/libexec/quillora/quillora-wizard" ] || fail "the wizard's program is not installed"
+# The wizard names the same desktop entry, so shells give its window the icon.
+strings -el "$dest/usr/libexec/quillora/quillora-wizard" | grep -xF "$id" >/dev/null \
+  || fail "the wizard does not carry the id $id"
 grep -qx "Exec=quillora" "${desktop_files[0]}" || fail "the desktop entry does not start quillora"
 
 echo "-- desktop entry and AppStream metainfo ($id)"
 timeout 60 desktop-file-validate "${desktop_files[0]}"
 timeout 60 appstreamcli validate --no-net --no-color "$dest/usr/share/metainfo/$id.metainfo.xml"
 
-echo "-- a command-line scan by the installed program"
+echo "-- a command-line scan and the wizard by the installed program"
 scan_with "$dest/usr/bin/quillora"
+wizard_with "$dest/usr/bin/quillora"
 
 echo "-- the Debian package"
 (cd "$build" && timeout 300 cpack -G DEB -B "$work/package" >/dev/null) || fail "cpack failed"
@@ -85,5 +102,6 @@ if [ "${QUILLORA_INSTALL_PACKAGE:-0}" = 1 ]; then
   timeout 600 apt-get install -y -qq "$deb" >/dev/null
   trap 'timeout 300 apt-get remove -y -qq quillora >/dev/null; rm -rf "$work"' EXIT
   scan_with /usr/bin/quillora
+  wizard_with /usr/bin/quillora
 fi
 echo "-- install checks passed"

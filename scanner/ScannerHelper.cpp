@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scanner/ScannerHelper.h"
 
+#include "app/CompanionProgram.h"
 #include "i18n/OwnTexts.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -329,14 +328,7 @@ QString ScannerHelper::programPath()
     const QString chosen = qEnvironmentVariable("QUILLORA_SCANNER_HELPER");
     if (!chosen.isEmpty())
         return chosen;
-    const QString exeDir =
-        QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
-    const QString name = QStringLiteral(QUILLORA_HELPER_NAME);
-    const QString beside = exeDir + QLatin1Char('/') + name;
-    if (QFileInfo(beside).isExecutable())
-        return beside;
-    return QDir::cleanPath(exeDir + QStringLiteral("/../" QUILLORA_HELPER_LIBEXEC_SUBDIR "/") +
-                           name);
+    return companionProgramPath(QStringLiteral(QUILLORA_HELPER_NAME));
 }
 
 std::unique_ptr<ScannerHelper> ScannerHelper::start()

@@ -75,7 +75,7 @@ public:
     };
 
     // The program to start: QUILLORA_SCANNER_HELPER when set (tests), else quillora-scanner
-    // beside the running executable (the build tree), else in the install tree's libexec.
+    // where companion programs are found (companionProgramPath).
     static QString programPath();
 
     // Starts a helper; a helper that could not be started comes back failed (Missing).

@@ -26,8 +26,9 @@ protected:
         QString out, err;
     };
 
-    // display: the DISPLAY to give the program (none when empty).
-    Run quillora(const QStringList& arguments, const QString& display = {})
+    // display: the DISPLAY to give the program (none when empty); program: another copy of it.
+    Run quillora(const QStringList& arguments, const QString& display = {},
+                 const QString& program = QStringLiteral(QUILLORA_PROGRAM))
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -40,7 +41,7 @@ protected:
         env.insert("TEMP", tempDir());
         env.insert("HOME", root());
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(QUILLORA_PROGRAM), arguments);
+        process.start(program, arguments);
         Run run;
         // Nothing may wait for an answer: the scan ends on its own or the test fails.
         run.finished = process.waitForFinished(60000);
@@ -202,6 +203,30 @@ TEST_F(CommandLineScanTest, AnswersAndRefusalsWithoutADisplay)
         }
     }
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+}
+
+// A scan from a script loads neither the window libraries nor a scanner driver; the wizard
+// is another program, and one that cannot be found is told in a line.
+TEST_F(CommandLineScanTest, ScansWithoutTheWindowLibrariesAndTellsAMissingWizard)
+{
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"), {"-d", QStringLiteral(QUILLORA_PROGRAM)});
+    ASSERT_TRUE(readelf.waitForFinished(30000));
+    const QString needed = QString::fromLocal8Bit(readelf.readAllStandardOutput());
+    ASSERT_TRUE(needed.contains(QLatin1String("libQt6Core"))) << needed.toStdString();
+    for (const char* library : {"libQt6Widgets", "libQt6PrintSupport", "libQt6Network", "libsane"})
+        EXPECT_FALSE(needed.contains(QLatin1String(library))) << library;
+
+    // A copy of the program alone: no wizard beside it, no install tree around it.
+    const QString alone = scratchDir() + "/alone/quillora";
+    ASSERT_TRUE(QDir().mkpath(scratchDir() + "/alone"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLORA_PROGRAM), alone));
+    const Run run = quillora({}, kStaleDisplay, alone);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QLatin1String("cannot start the wizard"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QLatin1String("quillora-wizard"))) << run.err.toStdString();
+    EXPECT_EQ(run.err.count(u'\n'), 1) << run.err.toStdString();
 }
 
 // The options for scripts against the test scanner, with a stale display as well.
