@@ -833,8 +833,7 @@ void SaneScannerLibrary::feedPageFile(const uchar* rows, int complete)
         const int count = window ? std::min(upTo - done, window - slot) : upTo - done;
         QImage arrived(rows + qint64(slot) * f.layout.stride, f.layout.width, count,
                        f.layout.stride, imageFormat(f.layout.format));
-        if (arrived.format() == QImage::Format_Mono)
-            arrived.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)}); // the scanner's 1 is black
+        ScannerHelper::giveScannerColours(arrived);
         f.stream->addRows(keptRows(std::move(arrived)), &f.error);
     }
 }
@@ -852,8 +851,7 @@ bool SaneScannerLibrary::finishPageFile(Handle handle, QString* writtenPath)
             error = tr("The page could not be written to %1").arg(f.path);
         if (error.isEmpty() && f.stream->rowsDone() < f.stream->height()) {
             QImage white(f.layout.width, f.stream->height() - f.stream->rowsDone(), f.stream->format());
-            if (white.format() == QImage::Format_Mono)
-                white.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+            ScannerHelper::giveScannerColours(white);
             white.fill(Qt::white);
             f.stream->addRows(white, &error);
         }

@@ -188,8 +188,7 @@ public:
         }
         m_base = nullptr;
         m_mapped = 0;
-        if (format == QImage::Format_Mono)
-            page.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)}); // the scanner's 1 is black
+        ScannerHelper::giveScannerColours(page);
         return page;
     }
 
@@ -321,6 +320,12 @@ ScannerHelper::Deadlines ScannerHelper::Deadlines::current()
         d.cancel = std::min(d.cancel, all);
     }
     return d;
+}
+
+void ScannerHelper::giveScannerColours(QImage& image)
+{
+    if (image.format() == QImage::Format_Mono)
+        image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
 }
 
 QString ScannerHelper::programPath()

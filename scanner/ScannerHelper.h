@@ -78,6 +78,10 @@ public:
     // where companion programs are found (companionProgramPath).
     static QString programPath();
 
+    // Gives a black-and-white image (Format_Mono) the colours of the scanner's bits: SANE's
+    // 1 is black.
+    static void giveScannerColours(QImage& image);
+
     // Starts a helper; a helper that could not be started comes back failed (Missing).
     static std::unique_ptr<ScannerHelper> start();
     // Kills what is still running, reaping without waiting for ever.
