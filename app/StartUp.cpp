@@ -120,13 +120,14 @@ std::optional<int> runUnlessWizard(int argc, char** argv)
 
 int startWizardProgram(char** argv)
 {
-    const QString path = companionProgramPath(QStringLiteral(QUILLORA_WIZARD_NAME));
-    const QByteArray file = QFile::encodeName(path);
+    // The helper the launcher started is for a scan; the wizard starts its own.
+    ScannerHelper::discardStartedHelper();
+    const std::string path = companionProgramPath(QUILLORA_WIZARD_NAME);
     // argv[0] stays the user's: window systems take the program's name from it.
-    execv(file.constData(), argv);
+    execv(path.c_str(), argv);
     const int error = errno;
-    printTo(stderr, QStringLiteral("quillora: cannot start the wizard %1: %2\n")
-                        .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+    printTo(stderr, QStringLiteral("quillora: cannot start %1: %2\n")
+                        .arg(QFile::decodeName(path.c_str()), QString::fromLocal8Bit(std::strerror(error))));
     return ExitFailure;
 }
 

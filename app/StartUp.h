@@ -27,7 +27,8 @@ int runWithoutWindows(int argc, char** argv, const ParsedCommandLine& commandLin
 std::optional<int> runUnlessWizard(int argc, char** argv);
 
 // Hands this process over to the wizard's program (which loads the window libraries a
-// command-line run never needs), with the same arguments. Returns only when it could not be
+// command-line run never needs), with the same arguments, ending the helper the launcher
+// started. Returns only when it could not be
 // started, after one line on standard error saying why: the exit code then.
 int startWizardProgram(char** argv);
 

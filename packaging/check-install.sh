@@ -69,7 +69,9 @@ done
 if grep -q quillora-scanner "$build/packaging/cmake_install.cmake"; then
   [ -x "$dest/usr/libexec/quillora/quillora-scanner" ] || fail "the scanner helper is not installed"
 fi
-[ -x "$dest/usr/libexec/quillora/quillora-wizard" ] || fail "the wizard's program is not installed"
+for program in quillora-cli quillora-wizard; do
+  [ -x "$dest/usr/libexec/quillora/$program" ] || fail "$program is not installed"
+done
 # The wizard names the same desktop entry, so shells give its window the icon.
 strings -el "$dest/usr/libexec/quillora/quillora-wizard" | grep -xF "$id" >/dev/null \
   || fail "the wizard does not carry the id $id"

@@ -3,6 +3,7 @@
 
 #include "app/CompanionProgram.h"
 #include "i18n/OwnTexts.h"
+#include "scanner/HelperSpawn.h"
 
 #include <QFile>
 
@@ -16,14 +17,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using namespace ScannerProtocol;
 
@@ -333,58 +331,62 @@ QString ScannerHelper::programPath()
     const QString chosen = qEnvironmentVariable("QUILLORA_SCANNER_HELPER");
     if (!chosen.isEmpty())
         return chosen;
-    return companionProgramPath(QStringLiteral(QUILLORA_HELPER_NAME));
+    return QFile::decodeName(companionProgramPath(QUILLORA_HELPER_NAME).c_str());
 }
+
+namespace {
+
+// The helper the launcher started for this process, taken from the environment once (so
+// that no program started later sees it): our end of its socket and its process id.
+bool takeStartedHelper(int* socket, pid_t* pid)
+{
+    const QByteArray value = qgetenv(kStartedHelperVariable);
+    if (value.isNull())
+        return false;
+    qunsetenv(kStartedHelperVariable);
+    const QList<QByteArray> fields = value.split(' ');
+    bool fdOk = false, pidOk = false;
+    const int fd = fields.size() == 2 ? fields[0].toInt(&fdOk) : -1;
+    const pid_t child = fields.size() == 2 ? pid_t(fields[1].toInt(&pidOk)) : -1;
+    struct stat st;
+    // Only a socket of ours to a child of ours that is still running: a value set by hand
+    // must not make us talk to, or kill, anything else.
+    if (!fdOk || !pidOk || fd <= 2 || child <= 0 || fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)
+        || waitpid(child, nullptr, WNOHANG) != 0)
+        return false;
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    *socket = fd;
+    *pid = child;
+    return true;
+}
+
+} // namespace
 
 std::unique_ptr<ScannerHelper> ScannerHelper::start()
 {
     reapRetired();
     std::unique_ptr<ScannerHelper> helper(new ScannerHelper);
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        helper->m_failure = Failure::Missing;
-        return helper;
-    }
-    int childEnd = ends[1];
-    if (childEnd == HelperSocketFd) {
-        // dup2 onto itself would keep close-on-exec set.
-        childEnd = fcntl(ends[1], F_DUPFD_CLOEXEC, HelperSocketFd + 1);
-        close(ends[1]);
-    }
-    const QByteArray path = QFile::encodeName(programPath());
-    const std::string parent = std::to_string(getpid());
-    char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>("--parent"),
-                    const_cast<char*>(parent.c_str()), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, childEnd, HelperSocketFd);
-    // Nothing else of ours reaches the helper: not another helper's socket, not a page.
-    posix_spawn_file_actions_addclosefrom_np(&actions, HelperSocketFd + 1);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    int ourEnd = -1;
     pid_t pid = -1;
-    const int rc = childEnd < 0
-                       ? EMFILE
-                       : posix_spawn(&pid, path.constData(), &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (childEnd >= 0)
-        close(childEnd);
-    if (rc != 0) {
-        close(ends[0]);
+    if (!takeStartedHelper(&ourEnd, &pid))
+        pid = spawnScannerHelper(QFile::encodeName(programPath()).constData(), &ourEnd);
+    if (pid < 0) {
         helper->m_failure = Failure::Missing;
         return helper;
     }
     helper->m_pid = pid;
-    helper->m_channel = std::make_unique<Channel>(ends[0]);
+    helper->m_channel = std::make_unique<Channel>(ourEnd);
     return helper;
+}
+
+void ScannerHelper::discardStartedHelper()
+{
+    int socket = -1;
+    pid_t pid = -1;
+    if (!takeStartedHelper(&socket, &pid))
+        return;
+    close(socket);
+    killAndReap(pid);
 }
 
 ScannerHelper::~ScannerHelper()

@@ -82,8 +82,12 @@ public:
     // 1 is black.
     static void giveScannerColours(QImage& image);
 
-    // Starts a helper; a helper that could not be started comes back failed (Missing).
+    // Starts a helper, or takes the one the launcher started for this process; a helper
+    // that could not be started comes back failed (Missing).
     static std::unique_ptr<ScannerHelper> start();
+    // Ends the helper the launcher started, when this process hands over to another
+    // program instead of scanning.
+    static void discardStartedHelper();
     // Kills what is still running, reaping without waiting for ever.
     ~ScannerHelper();
 

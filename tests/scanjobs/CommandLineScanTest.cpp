@@ -26,9 +26,11 @@ protected:
         QString out, err;
     };
 
-    // display: the DISPLAY to give the program (none when empty); program: another copy of it.
+    // display: the DISPLAY to give the program (none when empty); program: another copy of it
+    // or another of its programs; extra: NAME=value pairs for its environment.
     Run quillora(const QStringList& arguments, const QString& display = {},
-                 const QString& program = QStringLiteral(QUILLORA_PROGRAM))
+                 const QString& program = QStringLiteral(QUILLORA_PROGRAM),
+                 const QStringList& extra = {})
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -40,6 +42,8 @@ protected:
         env.insert("SANE_CONFIG_DIR", saneConfigDir());
         env.insert("TEMP", tempDir());
         env.insert("HOME", root());
+        for (const QString& pair : extra)
+            env.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
         process.setProcessEnvironment(env);
         process.start(program, arguments);
         Run run;
@@ -188,6 +192,7 @@ TEST_F(CommandLineScanTest, AnswersAndRefusalsWithoutADisplay)
         {{"--colour"}, 2, "", "unknown option --colour"},
         {{"/resolution=300", "--batch"}, 2, "", "add /adf"},
         {{}, 1, "", "to show the wizard on"},
+        {{"/mode=2"}, 1, "", "to show the wizard on"}, // handed over by the command-line program
     };
     for (const auto& c : cases) {
         for (const QString& display : {QString(), kStaleDisplay}) {
@@ -205,28 +210,54 @@ TEST_F(CommandLineScanTest, AnswersAndRefusalsWithoutADisplay)
     EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
 }
 
-// A scan from a script loads neither the window libraries nor a scanner driver; the wizard
-// is another program, and one that cannot be found is told in a line.
-TEST_F(CommandLineScanTest, ScansWithoutTheWindowLibrariesAndTellsAMissingWizard)
+// A scan from a script loads neither the window libraries nor a scanner driver, and the
+// program the user starts loads no Qt library at all; a program it cannot find is told in a
+// line.
+TEST_F(CommandLineScanTest, ScansWithoutTheWindowLibrariesAndTellsAMissingProgram)
 {
-    QProcess readelf;
-    readelf.start(QStringLiteral("readelf"), {"-d", QStringLiteral(QUILLORA_PROGRAM)});
-    ASSERT_TRUE(readelf.waitForFinished(30000));
-    const QString needed = QString::fromLocal8Bit(readelf.readAllStandardOutput());
-    ASSERT_TRUE(needed.contains(QLatin1String("libQt6Core"))) << needed.toStdString();
+    const auto neededBy = [](const char* program) {
+        QProcess readelf;
+        readelf.start(QStringLiteral("readelf"), {"-d", QString::fromUtf8(program)});
+        EXPECT_TRUE(readelf.waitForFinished(30000));
+        return QString::fromLocal8Bit(readelf.readAllStandardOutput());
+    };
+    const QString launcher = neededBy(QUILLORA_PROGRAM);
+    ASSERT_TRUE(launcher.contains(QLatin1String("libc.so"))) << launcher.toStdString();
+    EXPECT_FALSE(launcher.contains(QLatin1String("libQt6"))) << launcher.toStdString();
+    const QString commandLine = neededBy(QUILLORA_COMMAND_LINE_PROGRAM);
+    ASSERT_TRUE(commandLine.contains(QLatin1String("libQt6Core"))) << commandLine.toStdString();
     for (const char* library : {"libQt6Widgets", "libQt6PrintSupport", "libQt6Network", "libsane"})
-        EXPECT_FALSE(needed.contains(QLatin1String(library))) << library;
+        EXPECT_FALSE(commandLine.contains(QLatin1String(library))) << library;
 
-    // A copy of the program alone: no wizard beside it, no install tree around it.
+    // A copy of the launcher alone: no programs beside it, no install tree around it.
     const QString alone = scratchDir() + "/alone/quillora";
     ASSERT_TRUE(QDir().mkpath(scratchDir() + "/alone"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLORA_PROGRAM), alone));
-    const Run run = quillora({}, kStaleDisplay, alone);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QLatin1String("cannot start the wizard"))) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains(QLatin1String("quillora-wizard"))) << run.err.toStdString();
-    EXPECT_EQ(run.err.count(u'\n'), 1) << run.err.toStdString();
+    const struct
+    {
+        QStringList arguments;
+        const char* missing;
+    } cases[] = {{{}, "quillora-wizard"}, {pageArguments(), "quillora-cli"}};
+    for (const auto& c : cases) {
+        const Run run = quillora(c.arguments, kStaleDisplay, alone);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, 1) << c.missing;
+        EXPECT_TRUE(run.err.contains(QLatin1String("cannot start"))) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.missing))) << run.err.toStdString();
+        EXPECT_EQ(run.err.count(u'\n'), 1) << run.err.toStdString();
+    }
+    EXPECT_TRUE(QDir(scratchDir()).entryList(QDir::Files).isEmpty());
+
+    // A started helper named by hand that is no helper of ours (standard output and init,
+    // a closed descriptor, a process that is no child, garbage) is left alone: the command-line
+    // program starts its own and scans.
+    for (const char* value : {"1 1", "9 1", "0 0", "x"}) {
+        const Run scan = quillora(pageArguments(), {}, QStringLiteral(QUILLORA_COMMAND_LINE_PROGRAM),
+                                  {QStringLiteral("QUILLORA_STARTED_HELPER=") + value});
+        ASSERT_TRUE(scan.finished) << value;
+        EXPECT_EQ(scan.exitCode, 0) << value << ": " << scan.err.toStdString();
+    }
+    EXPECT_EQ(QDir(scratchDir()).entryList(QDir::Files).size(), 4);
 }
 
 // The options for scripts against the test scanner, with a stale display as well.
