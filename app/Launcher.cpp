@@ -2,18 +2,18 @@
 // The program the user starts: a few lines of plain C++ that load no Qt library. Without
 // arguments it becomes the wizard's program. With arguments (a scan from a script, or
 // --help, --list-devices, ...) it starts the scanner helper first, so that the helper's
-// start and SANE's run beside the dynamic loader's work on Qt, and becomes the command-line
-// program, which takes the helper over.
+// start, SANE's and the listing of the local scanners (every backend loaded and probing its
+// buses) run beside the dynamic loader's work on Qt, and becomes the command-line program,
+// which takes the helper over.
 #include "app/CompanionProgram.h"
 #include "scanner/HelperSpawn.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <csignal>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -36,7 +36,7 @@ int main(int argc, char** argv)
     pid_t helper = -1;
     if (argc > 1) {
         int ourEnd = -1;
-        helper = spawnScannerHelper(helperPath().c_str(), &ourEnd);
+        helper = spawnScannerHelper(helperPath().c_str(), &ourEnd, true);
         // Without it the command-line program starts its own and reports what fails.
         if (helper > 0) {
             fcntl(ourEnd, F_SETFD, 0); // kept across the exec below

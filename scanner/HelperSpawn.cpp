@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-pid_t spawnScannerHelper(const char* path, int* ourEnd)
+pid_t spawnScannerHelper(const char* path, int* ourEnd, bool listLocalAtOnce)
 {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
@@ -27,7 +27,9 @@ pid_t spawnScannerHelper(const char* path, int* ourEnd)
     }
     const std::string parent = std::to_string(getpid());
     char* argv[] = {const_cast<char*>(path), const_cast<char*>("--parent"),
-                    const_cast<char*>(parent.c_str()), nullptr};
+                    const_cast<char*>(parent.c_str()),
+                    listLocalAtOnce ? const_cast<char*>(kListLocalAtOnceArgument) : nullptr,
+                    nullptr};
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

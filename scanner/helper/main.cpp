@@ -11,6 +11,7 @@
 #include "FrameDecoder.h"
 #include "PageMemory.h"
 #include "SaneOptions.h"
+#include "scanner/HelperSpawn.h"
 #include "scanner/ScannerProtocol.h"
 
 #include <sane/sane.h>
@@ -71,11 +72,13 @@ constexpr auto kRowsInterval = std::chrono::milliseconds(10);
 constexpr auto kAliveInterval = std::chrono::milliseconds(1000);
 // One read is at most this much, so progress keeps flowing from drivers with big buffers.
 constexpr std::size_t kMaxRead = 1024 * 1024;
+// How long the local scanners listed at the start answer the program's first request.
+constexpr auto kEarlyListFreshFor = std::chrono::seconds(5);
 
 class Helper
 {
 public:
-    explicit Helper(int socket) : m_channel(socket) {}
+    Helper(int socket, bool listLocalAtOnce) : m_channel(socket), m_listEarly(listLocalAtOnce) {}
 
     void run()
     {
@@ -85,7 +88,12 @@ public:
         // program is still starting itself and before it asks for anything; a start that
         // fails is tried again, and reported, by the first request that needs SANE.
         SANE_Status ignored;
-        ensureInit(&ignored);
+        if (ensureInit(&ignored) && m_listEarly) {
+            // The program's first request, listed before it can ask; a listing that fails is
+            // done again when it asks.
+            m_earlyListed = sane_get_devices(&m_earlyList, SANE_TRUE) == SANE_STATUS_GOOD;
+            m_earlyListedAt = std::chrono::steady_clock::now();
+        }
         while (!m_stop) {
             Frame frame;
             if (m_channel.receive(frame, -1) != Channel::Result::Ok)
@@ -201,7 +209,14 @@ private:
         if (!ensureInit(&status))
             return sendStatus(status);
         const SANE_Device** list = nullptr;
-        status = sane_get_devices(&list, localOnly ? SANE_TRUE : SANE_FALSE);
+        // The list made at the start is taken once, and only while it is fresh: a scanner
+        // plugged in since is seen by the next listing.
+        if (localOnly && m_earlyListed
+            && std::chrono::steady_clock::now() - m_earlyListedAt < kEarlyListFreshFor)
+            list = m_earlyList;
+        else
+            status = sane_get_devices(&list, localOnly ? SANE_TRUE : SANE_FALSE);
+        m_earlyListed = false;
         if (status != SANE_STATUS_GOOD)
             return sendStatus(status);
         Writer out;
@@ -428,6 +443,10 @@ private:
     SANE_Handle m_device = nullptr;
     bool m_started = false; // a sane_start is pending for the next page
     bool m_cancelTaken = false;
+    bool m_listEarly = false;   // list the local scanners before the program asks
+    bool m_earlyListed = false; // m_earlyList is that list, not asked for yet
+    const SANE_Device** m_earlyList = nullptr;
+    std::chrono::steady_clock::time_point m_earlyListedAt;
     Progress m_progress;   // of the page being read
     int m_taken = 0;       // rows of a window page the program took
     std::string m_pageError;
@@ -453,7 +472,10 @@ int main(int argc, char** argv)
     std::signal(SIGINT, SIG_IGN);
     loadUnwinderNow();
 
-    Helper helper(HelperSocketFd);
+    bool listLocalAtOnce = false;
+    for (int i = 1; i < argc; ++i)
+        listLocalAtOnce |= std::strcmp(argv[i], kListLocalAtOnceArgument) == 0;
+    Helper helper(HelperSocketFd, listLocalAtOnce);
     helper.run();
     helper.finish();
     _exit(0);

@@ -256,7 +256,8 @@ TEST_F(HelperFailureTest, CancelOfAHungPageReturnsSoon)
 }
 
 // A helper ends with the program that started it, even while a driver call blocks in the
-// middle of a page and the program is killed.
+// middle of a page and the program is killed; the helper the launcher started is the one
+// the command-line program scans with.
 TEST_F(HelperFailureTest, HelperEndsWithTheProgramThatStartedIt)
 {
     writeTestConf(
@@ -279,6 +280,8 @@ TEST_F(HelperFailureTest, HelperEndsWithTheProgramThatStartedIt)
         QThread::msleep(20);
     ASSERT_GT(helpersOf(pid), 0);
     QThread::msleep(500); // into the page, whose every buffer takes ten seconds
+    // The one the launcher started is the one that scans: the program started no other.
+    EXPECT_EQ(helpersOf(pid), 1);
     kill(pid_t(pid), SIGKILL);
     ASSERT_TRUE(quillora.waitForFinished());
     clock.restart();
