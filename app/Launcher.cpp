@@ -21,6 +21,16 @@
 
 namespace {
 
+// --help and --version end the run before any scanner is looked at, whatever else the line
+// holds: no helper, so that no backend probes its buses for them.
+bool onlyAnswers(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0)
+            return true;
+    return false;
+}
+
 std::string helperPath()
 {
     const char* chosen = std::getenv("QUILLORA_SCANNER_HELPER"); // the tests' choice
@@ -34,7 +44,7 @@ int main(int argc, char** argv)
     const std::string program =
         companionProgramPath(argc > 1 ? QUILLORA_COMMAND_LINE_NAME : QUILLORA_WIZARD_NAME);
     pid_t helper = -1;
-    if (argc > 1) {
+    if (argc > 1 && !onlyAnswers(argc, argv)) {
         int ourEnd = -1;
         helper = spawnScannerHelper(helperPath().c_str(), &ourEnd, true);
         // Without it the command-line program starts its own and reports what fails.

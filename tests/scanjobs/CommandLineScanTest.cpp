@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -258,6 +259,41 @@ TEST_F(CommandLineScanTest, ScansWithoutTheWindowLibrariesAndTellsAMissingProgra
         EXPECT_EQ(scan.exitCode, 0) << value << ": " << scan.err.toStdString();
     }
     EXPECT_EQ(QDir(scratchDir()).entryList(QDir::Files).size(), 4);
+}
+
+// The launcher starts the scanner helper for a command line that may scan, and none for one
+// that --help or --version answers. The "helper" here only notes that it was started.
+TEST_F(CommandLineScanTest, HelperIsStartedOnlyForARunThatMayScan)
+{
+    const QString marker = scratchDir() + "/helper-started";
+    const QString script = root() + "/noting-helper";
+    {
+        QFile file(script);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n: > \"$QUILLORA_TEST_MARKER\"\n");
+    }
+    ASSERT_TRUE(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const struct
+    {
+        QStringList arguments;
+        bool started;
+    } cases[] = {
+        {{"--help"}, false},
+        {{"/resolution=300", "--version"}, false},
+        {{"--list-devices"}, true},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(marker);
+        const Run run = quillora(c.arguments, {}, QStringLiteral(QUILLORA_PROGRAM),
+                                 {"QUILLORA_SCANNER_HELPER=" + script, "QUILLORA_TEST_MARKER=" + marker});
+        ASSERT_TRUE(run.finished);
+        // A helper started runs on its own: it is given time to note it either way.
+        QElapsedTimer clock;
+        clock.start();
+        while (!QFile::exists(marker) && clock.elapsed() < (c.started ? 5000 : 500))
+            QThread::msleep(10);
+        EXPECT_EQ(QFile::exists(marker), c.started) << c.arguments.join(' ').toStdString();
+    }
 }
 
 // The options for scripts against the test scanner, with a stale display as well.
