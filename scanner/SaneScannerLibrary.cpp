@@ -556,10 +556,11 @@ void SaneScannerLibrary::afterPage()
             m_state = StateTransferReady;
             return;
         }
-        if (!stopPage())
-            return;
+        const bool stopped = stopPage(); // a driver that fails here keeps the start's reason
         if (status != NoDocuments && status != Cancelled)
             setDeviceError(status, text);
+        if (!stopped)
+            return;
     } else if (!stopPage()) {
         return;
     }
@@ -602,8 +603,12 @@ SaneScannerLibrary::PageOutcome SaneScannerLibrary::transferPage(QObject* parent
         afterPage();
         return PageOutcome::Kept;
     }
-    if (!stopPage())
+    if (!stopPage()) {
+        // A driver that hangs while it stops after a jam or an open cover: what the user
+        // has to clear is the page's own reason, not the driver's end that followed it.
+        setPageError(t.result);
         return PageOutcome::HelperFailed;
+    }
     *ended = std::move(t.result);
     return PageOutcome::Ended;
 }

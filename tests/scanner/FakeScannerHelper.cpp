@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for quillora-scanner that fails the way a driver can and the test scanner
 // cannot: it serves one good feeder page, and on the second it dies, hangs or babbles
-// half-way, as QUILLORA_FAKE_SCANNER says ("crash", "hang", "garbage"). With "short" every
+// half-way, as QUILLORA_FAKE_SCANNER says ("crash", "hang", "garbage"), or with "jam" ends it
+// half-way as jammed and then hangs in the cancel that follows. With "short" every
 // page ends after two thirds of the rows it announced, through the window it was asked
 // for (one as tall as the page) or whole.
 #include "scanner/ScannerProtocol.h"
@@ -60,6 +61,12 @@ void servePage(Channel& channel, bool failHalfWay, const std::string& how, bool 
     for (int y = 0; y < rows; ++y)
         paint(data + y * stride, y);
     channel.send(Message::PageRows, Writer().i32(rows).i32(kRows).i32(rows * 1000 / kRows));
+    if (failHalfWay && how == "jam") {
+        munmap(data, size_t(stride) * kRows);
+        close(fd);
+        channel.send(Message::PageEnd, Writer().i32(Jammed).i32(rows).str("Document feeder jammed"));
+        return;
+    }
     if (failHalfWay) {
         if (how == "crash")
             std::abort();
@@ -118,6 +125,12 @@ int main()
             break;
         }
         case Message::RowsTaken: break; // no answer
+        case Message::Cancel:
+            if (how == "jam" && pages > 1)
+                for (;;)
+                    pause(); // the driver's stop hangs after the jam
+            status(channel);
+            break;
         default: status(channel); break; // Open, Close, Start (a sheet is always there), Cancel
         }
     }
